@@ -1,0 +1,58 @@
+// Calls from the core's start-up, main loop and shutdown into subsystems.
+// Each subsystem module provides its calls here as it lands; until then the
+// bodies in core/subsystems.cpp do nothing observable (and say so).
+#pragma once
+
+#include <cstdint>
+
+// Bike catalogue and shapes.
+bool check_shape_digests();
+void bike_catalogue_free();
+
+// Physics world and bikes.
+void physics_world_create();
+void physics_world_destroy();
+void bikes_free_all();
+
+// Sessions (start, reset) and the simulation tick's subsystem steps.
+bool session_start(const char* track, const int32_t* lineup, bool demo_playback,
+                   bool record_demo, int32_t time_limit_ticks, int32_t laps);
+void simulate_tick_subsystems();
+int32_t track_camera_count();
+bool demo_read_header(const char* path, const char** track_out);
+void demo_seek_seconds(double delta);
+void series_list_load();
+void series_list_free();
+bool race_leader_finished();
+
+// Rendering (drawn only when the window draws).
+void render_detect_gl();
+void render_load_startup_images();
+void render_frame(int32_t width, int32_t height);
+void render_loading_screen(const char* text);
+bool render_screenshot(const char* path);
+void render_delete_textures();
+void render_delete_models();
+void render_delete_fonts();
+void terrain_frame_update();
+
+// Sound.
+bool audio_open_device();
+void audio_close_device();
+void audio_frame_sounds(double master);
+void engine_sound_tables_free();
+
+// Network.
+bool net_connected();
+void net_tick();
+void net_disconnect();
+void net_library_shutdown();
+
+// Menus and the editor.
+void menu_key(int32_t code);
+void menu_cursor(bool button_down, bool moved);
+bool editor_key(int32_t code);
+void editor_tick();
+void editor_apply_terrain();
+void skin_lists_build();
+void skin_lists_free();
