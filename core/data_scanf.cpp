@@ -16,7 +16,9 @@ namespace {
 
 enum SizeKind { SIZE_INT, SIZE_CHAR, SIZE_SHORT, SIZE_LONG, SIZE_LLONG };
 
-bool is_space(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool is_space(int c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 bool is_digit(int c) { return c >= '0' && c <= '9'; }
 bool is_xdigit(int c) { return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 int to_lower(int c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
@@ -116,8 +118,10 @@ Step scan_integer(Reader* r, int base, bool is_signed, int width, bool suppress,
   while (c != EOF && width != 0) {
     if (base == 16 ? !is_xdigit(c) : (!is_digit(c) || c - '0' >= base)) break;
     uint64_t d = (uint64_t)digit_value(c);
-    if (magnitude > (UINT64_MAX - d) / (uint64_t)base) overflow = true;
-    else magnitude = magnitude * (uint64_t)base + d;
+    if (magnitude > (UINT64_MAX - d) / (uint64_t)base)
+      overflow = true;
+    else
+      magnitude = magnitude * (uint64_t)base + d;
     taken++;
     if (width > 0) --width;
     c = inchar(r);
@@ -127,8 +131,10 @@ Step scan_integer(Reader* r, int base, bool is_signed, int width, bool suppress,
   uint64_t bits;
   if (is_signed) {
     uint64_t limit = negative ? (uint64_t)INT64_MAX + 1 : (uint64_t)INT64_MAX;
-    if (overflow || magnitude > limit) bits = negative ? (uint64_t)INT64_MIN : (uint64_t)INT64_MAX;
-    else bits = negative ? 0 - magnitude : magnitude;
+    if (overflow || magnitude > limit)
+      bits = negative ? (uint64_t)INT64_MIN : (uint64_t)INT64_MAX;
+    else
+      bits = negative ? 0 - magnitude : magnitude;
   } else {
     bits = overflow ? UINT64_MAX : negative ? 0 - magnitude : magnitude;
   }
@@ -157,8 +163,8 @@ bool expect_word(Reader* r, FieldText* text, const char* rest, int* width) {
 
 // %f %e %g %a: decimal or hexadecimal numbers, "inf", "infinity", "nan". The
 // longest valid prefix of the characters taken is converted.
-Step scan_float(Reader* r, int width, bool suppress, SizeKind size, bool long_double,
-                va_list* args, int* done) {
+Step scan_float(Reader* r, int width, bool suppress, SizeKind size, bool long_double, va_list* args,
+                int* done) {
   int c = inchar(r);
   if (width > 0) --width;
   if (c == EOF) return STEP_INPUT_FAIL;
@@ -374,7 +380,8 @@ int data_vscanf(DataFile* file, const char* format, va_list args_in) {
     switch (fc) {
       case '%': {
         int c = inchar(&r);
-        if (c == EOF) step = STEP_INPUT_FAIL;
+        if (c == EOF)
+          step = STEP_INPUT_FAIL;
         else if (c != '%') {
           unget(&r, c);
           step = STEP_MATCH_FAIL;
@@ -472,9 +479,7 @@ int data_vscanf(DataFile* file, const char* format, va_list args_in) {
       case 'g':
       case 'G':
       case 'a':
-      case 'A':
-        step = scan_float(&r, width, suppress, size, long_double, &args, &done);
-        break;
+      case 'A': step = scan_float(&r, width, suppress, size, long_double, &args, &done); break;
       default: step = STEP_MATCH_FAIL; break;  // unknown conversion
     }
     if (step == STEP_INPUT_FAIL) input_failed = true;

@@ -21,18 +21,18 @@ struct ScrambleStream;  // descrambling key stream (core/scramble.h)
 
 // One open stream. Owned by its opener, freed by data_close.
 struct DataFile {
-  FILE* file;            // the underlying open file (nullptr for memory streams)
-  uint32_t base;         // byte offset of the stream's data in the file
-  int64_t length;        // bytes the stream may read (member size, or INT32_MAX)
-  int64_t position;      // raw bytes consumed (or written) so far
-  int32_t pushed_back;   // one character returned by a peek, or -1
-  bool compressed;       // gzip data, inflated while reading
-  bool scrambled;        // data goes through the descrambling stream
-  bool writable;         // opened with a write mode
+  FILE* file;                  // the underlying open file (nullptr for memory streams)
+  uint32_t base;               // byte offset of the stream's data in the file
+  int64_t length;              // bytes the stream may read (member size, or INT32_MAX)
+  int64_t position;            // raw bytes consumed (or written) so far
+  int32_t pushed_back;         // one character returned by a peek, or -1
+  bool compressed;             // gzip data, inflated while reading
+  bool scrambled;              // data goes through the descrambling stream
+  bool writable;               // opened with a write mode
   InflateState* inflate;       // compressed streams only
   ScrambleStream* descramble;  // scrambled streams only
-  uint8_t* memory;       // memory streams: private copy of the bytes
-  int32_t last_op;       // 0 none, 1 read, 2 write (update streams need a seek between)
+  uint8_t* memory;             // memory streams: private copy of the bytes
+  int32_t last_op;             // 0 none, 1 read, 2 write (update streams need a seek between)
 };
 
 // ---------------------------------------------------------------- opening
@@ -50,8 +50,8 @@ void data_close(DataFile* file);
 
 // ---------------------------------------------------------------- reading
 
-int data_getc(DataFile* file);   // next byte (0..255) or EOF
-int data_peek(DataFile* file);   // next byte without consuming it, or EOF
+int data_getc(DataFile* file);  // next byte (0..255) or EOF
+int data_peek(DataFile* file);  // next byte without consuming it, or EOF
 // Returns c to the stream (one character only); c or EOF when the slot is taken.
 int data_ungetc(DataFile* file, int c);
 // Reads up to and including '\n', or n - 1 bytes; always terminates buf.
@@ -73,8 +73,8 @@ int32_t data_read_int(DataFile* file);
 
 // ---------------------------------------------------------------- writing (plain files only)
 
-int data_putc(DataFile* file, int c);              // c, or EOF on failure
-int data_puts(DataFile* file, const char* text);   // >= 0, or EOF on failure (no newline added)
+int data_putc(DataFile* file, int c);             // c, or EOF on failure
+int data_puts(DataFile* file, const char* text);  // >= 0, or EOF on failure (no newline added)
 size_t data_write(DataFile* file, const void* buf, size_t n);  // count written
 int data_printf(DataFile* file, const char* format, ...) __attribute__((format(printf, 2, 3)));
 int data_vprintf(DataFile* file, const char* format, va_list args);
@@ -108,12 +108,12 @@ void saf_members_free(GrowArray<SafMember>* members);
 // ---------------------------------------------------------------- search directories and file list
 
 struct FileEntry {
-  char* path;        // the real file holding the data (the file, or the archive)
-  char* name;        // relative to its search directory, or the member name
-  uint32_t offset;   // of the data in the real file
+  char* path;       // the real file holding the data (the file, or the archive)
+  char* name;       // relative to its search directory, or the member name
+  uint32_t offset;  // of the data in the real file
   uint32_t size;
-  int32_t source;    // 0 home, 1 game data, then archives in the order met
-  int32_t order;     // insertion order (keeps equal keys in header order)
+  int32_t source;  // 0 home, 1 game data, then archives in the order met
+  int32_t order;   // insertion order (keeps equal keys in header order)
   bool owns_path;
 };
 

@@ -312,7 +312,8 @@ bool saf_read_header(DataFile* file, GrowArray<SafMember>* members) {
     if (line[0] < '0' || line[0] > '9') break;
     uint64_t size = 0;
     int i = 0;
-    while (line[i] >= '0' && line[i] <= '9' && size <= UINT32_MAX) size = size * 10 + (uint64_t)(line[i++] - '0');
+    while (line[i] >= '0' && line[i] <= '9' && size <= UINT32_MAX)
+      size = size * 10 + (uint64_t)(line[i++] - '0');
     if (size > UINT32_MAX) break;
     const char* raw_name = line[i] ? line + i + 1 : line + i;  // one separator character
     SafMember m;

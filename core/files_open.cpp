@@ -33,8 +33,8 @@ constexpr int OP_WRITE = 2;
 
 struct InflateState {
   z_stream z;
-  bool ready;   // inflateInit2 succeeded
-  bool ended;   // end of the deflate stream, an error, or no more input
+  bool ready;  // inflateInit2 succeeded
+  bool ended;  // end of the deflate stream, an error, or no more input
   int32_t out_pos;
   int32_t out_len;
   uint8_t in[INFLATE_IN];

@@ -79,3 +79,4 @@ void loading_done(const char* text) {
 double loading_max_delay() { return loading.max_delay; }
 const char* loading_max_delay_text() { return loading.max_delay_text; }
 void loading_reset_stats() { loading = LoadingState{}; }
+const char* loading_last_text() { return loading.last_text; }

@@ -15,3 +15,5 @@ void loading_done(const char* text);
 double loading_max_delay();
 const char* loading_max_delay_text();
 void loading_reset_stats();
+// The text most recently shown.
+const char* loading_last_text();

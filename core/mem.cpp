@@ -87,13 +87,15 @@ void* mem_realloc(void* block, size_t size) {
   if (should_fail()) return nullptr;
   if (!checker.on) return realloc(block, size ? size : 1);
   int32_t index = block ? checker_find(block) : -1;
+  char old_address[32];
+  snprintf(old_address, sizeof old_address, "%p", block);
   void* bigger = realloc(block, size ? size : 1);
   if (!bigger) return nullptr;
   if (index >= 0) {
     checker.table[index].address = bigger;
     checker.table[index].size = (int32_t)size;
   } else {
-    if (block) fprintf(stderr, "Allocation not found for %p!\n", block);
+    if (block) fprintf(stderr, "Allocation not found for %s!\n", old_address);
     checker_add(bigger, size);
   }
   return bigger;

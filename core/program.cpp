@@ -22,7 +22,7 @@ void run_options_init(RunOptions& o) {
 }
 
 void program_init(Program& p) {
-  memset(&p, 0, sizeof p);
+  p = Program{};
   p.viewed_slot = -1;
   p.menu_state = -1;
   p.track_camera = -1;

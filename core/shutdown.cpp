@@ -66,6 +66,8 @@ int shutdown_sequence() {
   input_devices_close();
   headless_input_reset();
   input_reset();
+  headless_input_reset();
+  input_reset();
   log_printf("Shutdown complete\n");
   log_printf(nullptr);
   mem_report_leaks();

@@ -3,6 +3,7 @@
 // width below the 64-byte destinations, so a legitimate call cannot overflow).
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "core/files.h"
@@ -29,24 +30,20 @@ int scan(const uint8_t* data, size_t size, const char* format, Destinations* d) 
 }
 
 const char* const FIXED[] = {
-    "%d %d %d",
-    "%f %lf %Lf",
-    "%63s %63[^\n]",
-    " #%*[^\n]%n",
-    "%i%n%x%o%u",
-    "%hhd %hd %ld %lld %jd %zd %td %qd",
-    "%e %g %a %E",
-    "%5c%*d%10[a-z0-9]%%%n",
+    "%d %d %d",      "%f %lf %Lf",
+    "%63s %63[^\n]", " #%*[^\n]%n",
+    "%i%n%x%o%u",    "%hhd %hd %ld %lld %jd %zd %td %qd",
+    "%e %g %a %E",   "%5c%*d%10[a-z0-9]%%%n",
     "v%d.%d %63s",
 };
 
 // Conversions that take at most one destination of 64 bytes.
 const char* const PIECES[] = {
-    "%d",   "%i",  "%o",   "%u",   "%x",   "%X",   "%hhd", "%hd",  "%ld",  "%lld", "%jd",
-    "%zu",  "%td", "%qd",  "%Lf",  "%f",   "%lf",  "%e",   "%g",   "%a",   "%E",   "%3d",
-    "%1i",  "%2x", "%4f",  "%63s", "%1s",  "%5s",  "%c",   "%7c",  "%63c", "%n",   "%hhn",
-    "%lln", "%*d", "%*s",  "%*c",  "%*[^\n]", "%%",  " ",    "%*f",  "%63[a-z]",
-    "%9[^ ]", "%5[]x-]", "%3[-a]", "%*2[0-9]", "%y",
+    "%d",   "%i",       "%o",     "%u",      "%x",     "%X",       "%hhd", "%hd",     "%ld", "%lld",
+    "%jd",  "%zu",      "%td",    "%qd",     "%Lf",    "%f",       "%lf",  "%e",      "%g",  "%a",
+    "%E",   "%3d",      "%1i",    "%2x",     "%4f",    "%63s",     "%1s",  "%5s",     "%c",  "%7c",
+    "%63c", "%n",       "%hhn",   "%lln",    "%*d",    "%*s",      "%*c",  "%*[^\n]", "%%",  " ",
+    "%*f",  "%63[a-z]", "%9[^ ]", "%5[]x-]", "%3[-a]", "%*2[0-9]", "%y",
 };
 
 }  // namespace
@@ -81,7 +78,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     len += plen;
   }
   format[len] = 0;
-  // "%" alone at the end would join with nothing; still safe, it just fails.
-  scan(data + 1 + format_bytes, size - 1 - format_bytes, format, &d);
+  const uint8_t* input = data + 1 + format_bytes;
+  size_t input_size = size - 1 - format_bytes;
+  memset(&d, 0x5a, sizeof d);
+  int got = scan(input, input_size, format, &d);
+
+  // Differential check against the C library on text without NUL bytes and
+  // formats it understands: same count, same bytes in every destination.
+  if (memchr(input, 0, input_size) || strstr(format, "%y")) return 0;
+  char* text = (char*)mem_alloc(input_size + 1);
+  if (!text) return 0;
+  memcpy(text, input, input_size);
+  text[input_size] = 0;
+  Destinations expected;
+  memset(&expected, 0x5a, sizeof expected);
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wformat-nonliteral"
+  int want =
+      sscanf(text, format, expected.slot[0], expected.slot[1], expected.slot[2], expected.slot[3],
+             expected.slot[4], expected.slot[5], expected.slot[6], expected.slot[7]);
+#pragma clang diagnostic pop
+  mem_free(text);
+  if (got != want || memcmp(&expected, &d, sizeof d) != 0) __builtin_trap();
   return 0;
 }

@@ -53,7 +53,11 @@ std::string gzip_bytes(const std::string& data) { return deflate_bytes(data, 31)
 // A gzip member with a hand-made header carrying the fields flags announce.
 std::string gzip_with_flags(const std::string& data, int flags) {
   std::string out = {31, (char)139, 8, (char)flags, 1, 2, 3, 4, 0, 3};
-  if (flags & 4) out += std::string("\x05\x00" "extra", 7);
+  if (flags & 4)
+    out += std::string(
+        "\x05\x00"
+        "extra",
+        7);
   if (flags & 8) out += std::string("name.txt\0", 9);
   if (flags & 16) out += std::string("a comment\0", 10);
   if (flags & 2) out += std::string("\x12\x34", 2);
@@ -188,7 +192,8 @@ TEST_F(FilesTest, HomeHidesGameDataWhichHidesArchives) {
   // Entries of one name are sorted by source: home, game data, then archive 2.
   std::vector<int> sources;
   for (int i = 0; i < file_list_entry_count(); i++)
-    if (std::string(file_list_entry(i)->name) == "x.txt") sources.push_back(file_list_entry(i)->source);
+    if (std::string(file_list_entry(i)->name) == "x.txt")
+      sources.push_back(file_list_entry(i)->source);
   EXPECT_EQ(sources, (std::vector<int>{0, 1, 2}));
   EXPECT_EQ(visible_names(), (std::vector<std::string>{"a.saf", "x.txt", "y.txt"}));
 }
@@ -317,10 +322,10 @@ TEST(FilesSafHeader, EmptyHeaderIsFine) {
 }
 
 TEST_F(FilesTest, MalformedArchiveContributesNothingButOthersDo) {
-  write_file(game + "bad1.saf", "3 x1\n-");                     // no final line feed
-  write_file(game + "bad2.saf", "3 x2\nfoo\n-\nabc");          // non-numeric line
-  write_file(game + "bad3.saf", "3 x3\n");                      // no "-" line
-  write_file(game + "empty.saf", "-\n");                        // fine, no members
+  write_file(game + "bad1.saf", "3 x1\n-");            // no final line feed
+  write_file(game + "bad2.saf", "3 x2\nfoo\n-\nabc");  // non-numeric line
+  write_file(game + "bad3.saf", "3 x3\n");             // no "-" line
+  write_file(game + "empty.saf", "-\n");               // fine, no members
   write_file(game + "good.saf", make_saf({{"x4", "ok!"}}));
   EXPECT_EQ(file_list_find("x1"), nullptr);
   EXPECT_EQ(file_list_find("x2"), nullptr);
@@ -378,10 +383,10 @@ TEST_F(FilesTest, PlainPathFallsBackToGzAndScrambledVariants) {
 
 TEST_F(FilesTest, ArchiveMemberFormsPreferLowestSourceThenPlainName) {
   write_file(game + "a.saf", make_saf({{"m.gz", gzip_bytes("gz in a")}}));
-  write_file(game + "b.saf", make_saf({{"m", "plain in b"}, {"n.scram", scrambled("s")},
-                                       {"n", "plain n"}}));
-  EXPECT_EQ(slurp("@m"), "gz in a");   // archive a is met first
-  EXPECT_EQ(slurp("@n"), "plain n");   // same archive: the plain name first
+  write_file(game + "b.saf",
+             make_saf({{"m", "plain in b"}, {"n.scram", scrambled("s")}, {"n", "plain n"}}));
+  EXPECT_EQ(slurp("@m"), "gz in a");  // archive a is met first
+  EXPECT_EQ(slurp("@n"), "plain n");  // same archive: the plain name first
 }
 
 TEST(FilesGzip, HeaderFlagsAreSkipped) {
@@ -642,10 +647,7 @@ TEST(FilesRead, ReadIntGivesTheMostNegativeValueWhenNothingConverts) {
     int32_t value;
     const char* rest;
   } cases[] = {
-      {"abc", INT32_MIN, "abc"},
-      {"", INT32_MIN, ""},
-      {"  -42 next", -42, " next"},
-      {"7x", 7, "x"},
+      {"abc", INT32_MIN, "abc"}, {"", INT32_MIN, ""}, {"  -42 next", -42, " next"}, {"7x", 7, "x"},
       {"-", INT32_MIN, ""},
   };
   for (const auto& c : cases) {

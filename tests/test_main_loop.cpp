@@ -158,3 +158,47 @@ TEST(Screenshots, NextNumberFollowsTheHighestExisting) {
     write_file(dir.file(name), "x");
   EXPECT_EQ(next_screenshot_number(dir.path.c_str()), 18);
 }
+
+#include "core/loading.h"
+
+TEST(Loading, SpinnerGrowsOneDotPerShownCallAndWaitsAnEighthSecond) {
+  platform_use_headless();
+  loading_reset_stats();
+  const char* expected[] = {"Loading", "Loading.", "Loading..", "Loading...", "Loading"};
+  for (const char* text : expected) {
+    loading_spinner("Loading");
+    EXPECT_STREQ(loading_last_text(), text);
+    loading_spinner("Loading");  // again within 0.125 s: nothing
+    EXPECT_STREQ(loading_last_text(), text);
+    headless_clock_advance_us(125000);
+  }
+  log_loading_message_reset_spinner("Reading");
+  loading_spinner("Reading");
+  EXPECT_STREQ(loading_last_text(), "Reading");
+  loading_done(std::string(100, 'a').c_str());
+  EXPECT_EQ(std::string(loading_last_text()), std::string(64, 'a') + "...done");
+}
+
+TEST(Loading, KeepsTheLongestGapAndTheMessageBeforeIt) {
+  platform_use_headless();
+  loading_reset_stats();
+  show_loading_message("first");
+  headless_clock_advance_us(300000);
+  show_loading_message("second");
+  headless_clock_advance_us(900000);
+  show_loading_message("third");
+  headless_clock_advance_us(100000);
+  show_loading_message("fourth");
+  EXPECT_NEAR(loading_max_delay(), 0.9, 1e-9);
+  EXPECT_STREQ(loading_max_delay_text(), "second");
+}
+
+TEST(Loading, MessagesDrainInputAndClearControls) {
+  platform_use_headless();
+  input_queue_clear();
+  input_queue_event(key_code("x"), true, clock_now());
+  program.controls[THROTTLE] = 1;
+  show_loading_message("Loading track");
+  EXPECT_EQ(input_queue_count(), 0);
+  EXPECT_EQ(program.controls[THROTTLE], 0);
+}

@@ -1,15 +1,13 @@
 // data_scanf against the C library's sscanf on the same input, plus the
 // stream behaviour sscanf cannot show (what stays unread, push-back).
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
-
-#include <zlib.h>
-
-#include <cstdarg>
 
 #include "core/files.h"
 #include "core/scramble.h"
@@ -184,8 +182,7 @@ int run_sscanf(const ScanCase& c, Slots& s) {
 int run_data_scanf(const ScanCase& c, Slots& s) {
   DataFile* f = memory_file(c.input);
   EXPECT_NE(f, nullptr);
-  int r = data_scanf(f, c.format, s.slot[0], s.slot[1], s.slot[2], s.slot[3], s.slot[4],
-                     s.slot[5]);
+  int r = data_scanf(f, c.format, s.slot[0], s.slot[1], s.slot[2], s.slot[3], s.slot[4], s.slot[5]);
   data_close(f);
   return r;
 }

@@ -1,8 +1,8 @@
 // rt_scramble IN OUT: writes the scrambled form of IN to OUT, so data files can
 // ship as ".scram" (running it on a scrambled file gives the plain file back).
-#include <cstdio>
-
 #include "core/scramble.h"
+
+#include <cstdio>
 
 int main(int argc, char** argv) {
   if (argc != 3) {
