@@ -167,6 +167,11 @@ const char* intern_string(const char* text) {
   return copy;
 }
 
+void string_pool_free() {
+  for (int32_t i = 0; i < string_pool.count; i++) mem_free((void*)string_pool.data[i]);
+  grow_free(string_pool);
+}
+
 char* join_strings(const char* const* list) {
   size_t total = 1;
   for (const char* const* p = list; *p; p++) total += strlen(*p);

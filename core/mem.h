@@ -34,6 +34,9 @@ void mem_fail_next_for_tests(int count);
 
 // Pooled copy of a string; equal strings give the same pointer. Fatal on OOM.
 const char* intern_string(const char* text);
+// Releases the pool at the very end of the run, so the leak report lists
+// only real leaks. No pooled string may be used afterwards.
+void string_pool_free();
 
 // Newly allocated concatenation of a nullptr-terminated list; nullptr on OOM.
 char* join_strings(const char* const* list);

@@ -19,6 +19,7 @@ int shutdown_sequence() {
   if (net_connected()) net_disconnect();
   // 2.
   bikes_free_all();
+  session_free();
   physics_world_destroy();
   // 3.
   log_loading_message("Freeing memory (1)");
@@ -66,10 +67,9 @@ int shutdown_sequence() {
   input_devices_close();
   headless_input_reset();
   input_reset();
-  headless_input_reset();
-  input_reset();
   log_printf("Shutdown complete\n");
   log_printf(nullptr);
+  string_pool_free();
   mem_report_leaks();
   sleep_for(1, 0);
   return 0;

@@ -4,19 +4,17 @@
 #include "core/subsystems.h"
 
 #include "core/program.h"
+#include "physics/shape.h"
 #include "platform/log.h"
+#include "render/texture.h"
 
 bool check_shape_digests() { return true; }
-void bike_catalogue_free() {}
+void bike_catalogue_free() { shape_cache_free(); }
 
 void physics_world_create() {}
 void physics_world_destroy() {}
 void bikes_free_all() {}
 
-bool session_start(const char* track, const int32_t*, bool, bool, int32_t, int32_t) {
-  log_printf("Sessions are not available in this build (track \"%s\")\n", track ? track : "");
-  return false;
-}
 void simulate_tick_subsystems() {}
 int32_t track_camera_count() { return 0; }
 bool demo_read_header(const char*, const char**) { return false; }
@@ -30,7 +28,7 @@ void render_load_startup_images() {}
 void render_frame(int32_t, int32_t) {}
 void render_loading_screen(const char*) {}
 bool render_screenshot(const char*) { return false; }
-void render_delete_textures() {}
+void render_delete_textures() { textures_purge(true); }
 void render_delete_models() {}
 void render_delete_fonts() {}
 void terrain_frame_update() {}

@@ -24,6 +24,7 @@ void demo_seek_seconds(double delta);
 void series_list_load();
 void series_list_free();
 bool race_leader_finished();
+void session_free();
 
 // Rendering (drawn only when the window draws).
 void render_detect_gl();

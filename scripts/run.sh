@@ -4,4 +4,4 @@ set -e
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh
 ./scripts/build.sh
-exec ./build/rutmoto "$@"
+exec ./build/bin/rutmoto "$@"

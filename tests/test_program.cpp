@@ -148,3 +148,66 @@ TEST(Program, OpenHomeRunsTheFileBrowserOnTheHomeDirectory) {
   EXPECT_EQ(read_file(record), game.home.path + "/Rutmoto\n");
   EXPECT_FALSE(file_exists(game.home_file("lastlog.txt")));  // ran before the game-data check
 }
+
+#include "tests/track_fixture.h"
+
+TEST(Program, TrackOnTheCommandLineLoadsWithItsMessages) {
+  GameData game(false);
+  FixtureTrack t;
+  write_fixture_track(game.data.path, "full", t);
+  CommandResult r =
+      run_command(game.env() + program_path + " --headless --ticks 20 --debug --track full");
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::string log = read_file(game.home_file("lastlog.txt"));
+  const char* expected_in_order[] = {
+      "] Scanning\n",          "] Loading '@full/'\n",  "] Loading terrain\n",
+      "] Loading shading\n",   "] Loading shadows\n",  "] Loading tileinfo\n",
+      "] Loading tilemap\n",   "] Loading flaggers\n", "] Loading billboards\n",
+      "] Loading statues\n",   "] Loading map\n",      "] Ran 20 ticks",
+      "] Deallocating track\n", "] Finished deallocating track\n",
+  };
+  size_t at = 0;
+  for (const char* line : expected_in_order) {
+    size_t found = log.find(line, at);
+    EXPECT_NE(found, std::string::npos) << "missing or out of order: " << line << "\n" << log;
+    if (found != std::string::npos) at = found;
+  }
+  EXPECT_FALSE(contains(log, "could not be loaded"));
+}
+
+TEST(Program, BrokenTrackGivesItsMessageAndNoSession) {
+  struct Case {
+    const char* name;
+    void (*spoil)(const std::string& dir);
+    const char* message;
+  } cases[] = {
+      {"notiles", [](const std::string& dir) { unlink((dir + "tileinfo").c_str()); },
+       "texturelist'\n"},
+      {"badhf", [](const std::string& dir) { write_file(dir + "terrain.hf", "10 x\n"); },
+       "] Bad height field parameters\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GameData game(false);
+    FixtureTrack t;
+    write_fixture_track(game.data.path, c.name, t);
+    c.spoil(game.data.path + "/" + c.name + "/");
+    CommandResult r = run_command(game.env() + program_path + " --headless --ticks 30 --track " +
+                                  c.name);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string log = read_file(game.home_file("lastlog.txt"));
+    EXPECT_TRUE(contains(log, c.message)) << log;
+    EXPECT_TRUE(contains(log, std::string("Track '") + c.name + "' could not be loaded")) << log;
+    EXPECT_TRUE(contains(log, "] Ran 30 ticks")) << log;  // the program kept running
+  }
+}
+
+TEST(Program, CheckedAllocationsFindNoLeaksOrBadFrees) {
+  GameData game(false);
+  FixtureTrack t;
+  write_fixture_track(game.data.path, "full", t);
+  CommandResult r = run_command("RT_CHECK_ALLOC=1 " + game.env() + program_path +
+                                " --headless --ticks 50 --track full");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "") << "leaked blocks or bad frees reported";
+}

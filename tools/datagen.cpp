@@ -1,10 +1,18 @@
 // The game-data generator. Writes everything the program needs to run into
 // the game-data folder given on the command line, deterministically: the
 // same bytes on every run and machine.
+#include "tools/datagen.h"
+
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <string>
+
+#include "core/files.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -14,9 +22,11 @@ const char MARKER_TEXT[] =
     "This archive marks the folder as the game-data directory.\n"
     "It is written by the project's data generator.\n";
 
-bool write_marker_archive(const char* folder) {
+}  // namespace
+
+bool datagen_marker_archive(const char* out_dir) {
   char path[4096];
-  snprintf(path, sizeof path, "%s/zzzz.saf", folder);
+  snprintf(path, sizeof path, "%szzzz.saf", out_dir);
   FILE* f = fopen(path, "wb");
   if (!f) {
     fprintf(stderr, "rt_datagen: can't write %s\n", path);
@@ -28,14 +38,36 @@ bool write_marker_archive(const char* folder) {
   return fclose(f) == 0;
 }
 
-}  // namespace
-
 int main(int argc, char** argv) {
   if (argc != 2) {
     fprintf(stderr, "usage: rt_datagen FOLDER\n");
     return 1;
   }
-  mkdir(argv[1], 0755);
-  if (!write_marker_archive(argv[1])) return 1;
+  char out_dir[4000];
+  snprintf(out_dir, sizeof out_dir, "%s%s", argv[1],
+           argv[1][0] && argv[1][strlen(argv[1]) - 1] == '/' ? "" : "/");
+  mkdir(out_dir, 0755);
+  // Tracks are built through the program's own loaders and writers: the
+  // output folder is their game-data directory, and nothing is read from
+  // any user's home directory.
+  platform_use_headless();
+  setenv("RT_HOME", out_dir, 1);
+  setenv("XDG_DATA_HOME", "/nonexistent-rt-datagen-home", 1);
+  setenv("VOLG_LOGFILE", "", 1);
+  timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  // The marker goes last, so a folder with it is complete.
+  remove((std::string(out_dir) + "zzzz.saf").c_str());
+  bool ok = datagen_assets(out_dir);
+  file_list_free();
+  ok = ok && datagen_track_practice(out_dir);
+  file_list_free();
+  ok = ok && datagen_track_rabbithill(out_dir);
+  ok = ok && datagen_marker_archive(out_dir);
+  if (!ok) return 1;
+  timespec end;
+  clock_gettime(CLOCK_MONOTONIC, &end);
+  printf("rt_datagen: game data written to %s in %.1f s\n", out_dir,
+         (double)(end.tv_sec - start.tv_sec) + (end.tv_nsec - start.tv_nsec) * 1e-9);
   return 0;
 }

@@ -1,0 +1,2 @@
+// placeholder
+#include "core/subsystems.h"
