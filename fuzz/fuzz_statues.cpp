@@ -9,20 +9,8 @@
 #include "render/texture.h"
 #include "track/heightfield.h"
 #include "track/objects.h"
+#include "fuzz/fuzz_ground.h"
 
-// A small sloping ground built once in memory.
-static const HeightField* fixture_ground() {
-  static HeightField* hf = nullptr;
-  if (!hf) {
-    hf = (HeightField*)mem_alloc_zeroed(1, sizeof(HeightField));
-    hf_set_geometry(hf, 2, 2.0f, 0.0f, 10.0f);
-    int32_t g = hf->grid_size;
-    hf->heights = (float*)mem_alloc((size_t)g * g * sizeof(float));
-    for (int32_t j = 0; j < g; j++)
-      for (int32_t i = 0; i < g; i++) hf->heights[j * g + i] = 0.25f * (float)i + 0.5f * (float)j;
-  }
-  return hf;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   DataFile* f = data_open_memory(data, size, false, false);

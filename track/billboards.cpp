@@ -129,31 +129,42 @@ static bool blank(const char* line) {
   return true;
 }
 
-int32_t billboards_read(TrackObjects* objects, const HeightField* hf, DataFile* file) {
+int32_t objects_read_records(TrackObjects* objects, const HeightField* hf, DataFile* file,
+                             ObjectLineReader add, const char* spinner_text) {
   char* line = (char*)mem_alloc(LINE_MAX);
   if (!line) return 0;
   int32_t added = 0;
   int32_t status;
   while ((status = objects_read_line(file, line, LINE_MAX)) != 0) {
     if (status > 0 && blank(line)) continue;
-    if (status < 0 || !billboard_add(objects, hf, line)) break;
+    if (status < 0 || !add(objects, hf, line)) break;
     added++;
-    loading_spinner("Loading billboards");
+    loading_spinner(spinner_text);
   }
   mem_free(line);
   return added;
 }
 
-bool billboards_load(TrackObjects* objects, const HeightField* hf, const char* track_path) {
-  char* name = join(track_path, "billboards");
+bool objects_load_records(TrackObjects* objects, const HeightField* hf, const char* track_path,
+                          const char* file_name, ObjectLineReader add, const char* message) {
+  char* name = join(track_path, file_name);
   DataFile* file = name ? data_open(name, "rb") : nullptr;
   mem_free(name);
   if (!file) return false;
-  log_loading_message("Loading billboards");
-  billboards_read(objects, hf, file);
+  log_loading_message(message);
+  objects_read_records(objects, hf, file, add, message);
   data_close(file);
-  loading_done("Loading billboards");
+  loading_done(message);
   return true;
+}
+
+int32_t billboards_read(TrackObjects* objects, const HeightField* hf, DataFile* file) {
+  return objects_read_records(objects, hf, file, billboard_add, "Loading billboards");
+}
+
+bool billboards_load(TrackObjects* objects, const HeightField* hf, const char* track_path) {
+  return objects_load_records(objects, hf, track_path, "billboards", billboard_add,
+                              "Loading billboards");
 }
 
 bool billboards_write(const TrackObjects* objects, DataFile* file, int32_t first_file_billboard) {

@@ -165,6 +165,15 @@ int32_t billboard_create(TrackObjects* objects, const HeightField* hf, float x, 
 // Parses one "[ x offset z ] size extra name" line and adds the billboard.
 // False when the line does not give six fields (the reading then stops).
 bool billboard_add(TrackObjects* objects, const HeightField* hf, const char* line);
+// Object files of one record a line: reads records until one does not match
+// (blank lines are skipped); returns how many were added.
+typedef bool (*ObjectLineReader)(TrackObjects* objects, const HeightField* hf, const char* line);
+int32_t objects_read_records(TrackObjects* objects, const HeightField* hf, DataFile* file,
+                             ObjectLineReader add, const char* spinner_text);
+// Opens "<track_path><file_name>" and reads it with the loading messages;
+// false when it does not open.
+bool objects_load_records(TrackObjects* objects, const HeightField* hf, const char* track_path,
+                          const char* file_name, ObjectLineReader add, const char* message);
 // Reads billboard records until one does not match; returns how many were added.
 int32_t billboards_read(TrackObjects* objects, const HeightField* hf, DataFile* file);
 // Reads "<track_path>billboards" with loading messages; false when it does not open.

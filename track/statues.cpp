@@ -172,37 +172,13 @@ bool statue_add_line(TrackObjects* objects, const HeightField* hf, const char* l
   return ok;
 }
 
-static bool blank(const char* line) {
-  for (; *line; line++)
-    if (!isspace((unsigned char)*line)) return false;
-  return true;
-}
-
 int32_t statues_read(TrackObjects* objects, const HeightField* hf, DataFile* file) {
-  char* line = (char*)mem_alloc(LINE_MAX);
-  if (!line) return 0;
-  int32_t added = 0;
-  int32_t status;
-  while ((status = objects_read_line(file, line, LINE_MAX)) != 0) {
-    if (status > 0 && blank(line)) continue;
-    if (status < 0 || !statue_add_line(objects, hf, line)) break;
-    added++;
-    loading_spinner("Loading statues");
-  }
-  mem_free(line);
-  return added;
+  return objects_read_records(objects, hf, file, statue_add_line, "Loading statues");
 }
 
 bool statues_load(TrackObjects* objects, const HeightField* hf, const char* track_path) {
-  char* name = join(track_path, "statues");
-  DataFile* file = name ? data_open(name, "rb") : nullptr;
-  mem_free(name);
-  if (!file) return false;
-  log_loading_message("Loading statues");
-  statues_read(objects, hf, file);
-  data_close(file);
-  loading_done("Loading statues");
-  return true;
+  return objects_load_records(objects, hf, track_path, "statues", statue_add_line,
+                              "Loading statues");
 }
 
 // ---------------------------------------------------------------- writing
