@@ -8,7 +8,6 @@
 #include "platform/log.h"
 #include "render/texture.h"
 
-bool check_shape_digests() { return true; }
 void bike_catalogue_free() { shape_cache_free(); }
 
 void physics_world_create() {}

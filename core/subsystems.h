@@ -7,6 +7,11 @@
 
 // Bike catalogue and shapes.
 bool check_shape_digests();
+// 1 when the seven stock shapes are the accepted ones (the race server
+// client refuses to connect otherwise).
+extern int32_t stock_shapes_ok;
+// RIPEMD-160 over the seven stock shape files, as 40 hex digits.
+void stock_shapes_digest(char out[41]);
 void bike_catalogue_free();
 
 // Physics world and bikes.

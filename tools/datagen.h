@@ -30,8 +30,10 @@ bool datagen_marker_archive(const char* out_dir);
 #define DG_TILE_SAND "@sand.png"
 #define DG_TILE_MUD "@mud.png"
 // Dirt-grass transitions for every corner mask 0001..1110 (the first
-// character is the highest bit; a set bit is a grass corner in the order
-// top-left, top-right, bottom-right, bottom-left): "@dirt-grass-%s.png".
+// character is the highest bit; a set bit is a grass corner: upper-left 8,
+// upper-right 4, lower-left 2, lower-right 1, "upper" being the picture's top
+// row = smaller z, as the editor's tilemap brush refits corners):
+// "@dirt-grass-%s.png".
 #define DG_TILE_DIRT_GRASS_FORMAT "@dirt-grass-%s.png"
 
 // Roost particles.

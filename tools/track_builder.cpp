@@ -236,9 +236,12 @@ float profile_double(TrackPath* path, float s0, float height, float face_degrees
   float end = top + landing_length;
   add_profile(path, s0, s0 + end, [=](float t) {
     float h = 0;
-    if (t < lip) h = height * face_shape(t / face);
-    else if (t < lip + back) h = height * (1.0f - smoothstep01((t - lip) / back));
-    if (t >= top - front && t < top) h = fmaxf(h, landing_height * smoothstep01((t - (top - front)) / front));
+    if (t < lip)
+      h = height * face_shape(t / face);
+    else if (t < lip + back)
+      h = height * (1.0f - smoothstep01((t - lip) / back));
+    if (t >= top - front && t < top)
+      h = fmaxf(h, landing_height * smoothstep01((t - (top - front)) / front));
     if (t >= top) h = landing_height * (1.0f - smoothstep01((t - top) / landing_length));
     return h;
   });
@@ -478,7 +481,9 @@ int32_t tile_corner_mask(const bool* grass_corner, int32_t corners_per_side, int
   auto at = [&](int32_t x, int32_t z) {
     return grass_corner[(size_t)z * (size_t)corners_per_side + (size_t)x] ? 1 : 0;
   };
-  return at(cx, cz) << 3 | at(cx + 1, cz) << 2 | at(cx + 1, cz + 1) << 1 | at(cx, cz + 1);
+  // Upper-left 8, upper-right 4, lower-left 2, lower-right 1, as the
+  // editor's tilemap brush refits them ("upper" = smaller z).
+  return at(cx, cz) << 3 | at(cx + 1, cz) << 2 | at(cx, cz + 1) << 1 | at(cx + 1, cz + 1);
 }
 
 float cell_hash(int32_t cx, int32_t cz, uint32_t salt) {
@@ -617,4 +622,90 @@ int32_t checkpoint_add(TimingData* timing, const TrackPath* path, float s, float
   gate.direction[2] = q->dz;
   gate.radius = radius;
   return timing->gate_count++;
+}
+
+// ---------------------------------------------------------------- ground types
+
+void tileinfo_write_tile(FILE* f, GroundKind kind, const char* texture) {
+  fprintf(f, "texture %s\n", texture);
+  switch (kind) {
+    case GROUND_DIRT:
+      // Loose dirt: good grip that falls away as the tyre spins up, digs in,
+      // throws a lot of roost and ruts quickly.
+      fputs("friction 1.10 1\nfriction 1.00 6\nfriction 0.85 20\n", f);
+      fputs("roll_resist 6 18 1\nroll_resist 7 22 40\n", f);
+      fputs(
+          "roost texture=@roost.png count=2 dig=1 slip_threshold=4 size=0.3 grow=3 drag=0.6 "
+          "vscale=0.9 randomize=12 r=150 g=118 b=86 a=255 fade_a=-180\n",
+          f);
+      fputs(
+          "roost texture=@roost-dust.png count=0.5 slip_threshold=8 size=0.8 grow=6 drag=1.5 "
+          "vscale=0.4 randomize=6 r=190 g=170 b=140 a=110 fade_a=-60\n",
+          f);
+      fputs(
+          "erode_depth 1.0\nerode_lower 50\nerode_upper 150\nerode_displacement 2\n"
+          "erode_radius 4\nerode_max_slope 0.25\nerode_off_speed 10\nerode_on_speed 15\n",
+          f);
+      break;
+    case GROUND_HARDPACK:
+      // Packed clay: the most grip, little drag, dust instead of clods,
+      // hardly deforms.
+      fputs("friction 1.20 1\nfriction 1.10 8\nfriction 0.95 25\n", f);
+      fputs("roll_resist 4 8 1\nroll_resist 5 10 40\n", f);
+      fputs(
+          "roost texture=@roost-dust.png count=1 slip_threshold=6 size=0.6 grow=5 drag=1.2 "
+          "vscale=0.5 randomize=8 r=200 g=185 b=160 a=120 fade_a=-70\n",
+          f);
+      fputs(
+          "erode_depth 0.15\nerode_lower 90\nerode_upper 250\nerode_displacement 1\n"
+          "erode_radius 3\nerode_max_slope 0.15\nerode_off_speed 14\nerode_on_speed 22\n",
+          f);
+      break;
+    case GROUND_GRASS:
+      // Grass: slippery once it slides, soft underneath, throws turf.
+      fputs("friction 0.85 1\nfriction 0.70 5\nfriction 0.55 15\n", f);
+      fputs("roll_resist 5 14 1\nroll_resist 6 18 40\n", f);
+      fputs(
+          "roost texture=@roost-grass.png count=1 slip_threshold=5 size=0.25 grow=1 drag=0.8 "
+          "vscale=0.7 randomize=10 r=120 g=160 b=80 a=255 fade_a=-120\n",
+          f);
+      fputs(
+          "erode_depth 0.3\nerode_lower 70\nerode_upper 200\nerode_displacement 1.5\n"
+          "erode_radius 3\nerode_max_slope 0.2\nerode_off_speed 12\nerode_on_speed 18\n",
+          f);
+      break;
+    case GROUND_SAND:
+      // Deep sand: grip holds at low slip, heavy drag, big soft roost,
+      // deep wide ruts.
+      fputs("friction 0.95 1\nfriction 0.85 6\nfriction 0.75 18\n", f);
+      fputs("roll_resist 12 40 1\nroll_resist 14 48 40\n", f);
+      fputs(
+          "roost texture=@roost-sand.png count=3 dig=1.5 slip_threshold=3 slow_angle=1.4 "
+          "size=0.35 grow=4 drag=0.7 vscale=0.8 randomize=14 r=220 g=200 b=150 a=255 "
+          "fade_a=-160\n",
+          f);
+      fputs(
+          "erode_depth 2.0\nerode_lower 40\nerode_upper 130\nerode_displacement 2.5\n"
+          "erode_radius 5\nerode_max_slope 0.35\nerode_off_speed 8\nerode_on_speed 13\n",
+          f);
+      break;
+    case GROUND_MUD:
+      // Mud: little grip, heavy drag, splashes and sticky clods.
+      fputs("friction 0.70 1\nfriction 0.55 5\nfriction 0.45 15\n", f);
+      fputs("roll_resist 14 45 1\nroll_resist 16 52 40\n", f);
+      fputs(
+          "roost texture=@splash-mud.png splash=1 count=2 size=0.5 grow=2 drag=0.5 vscale=0.6 "
+          "randomize=4 r=90 g=70 b=50 a=230 fade_a=-150\n",
+          f);
+      fputs(
+          "roost texture=@roost.png count=1 slip_threshold=3 size=0.35 grow=1 drag=0.4 "
+          "vscale=0.8 randomize=10 r=80 g=62 b=45 a=255 fade_a=-140\n",
+          f);
+      fputs(
+          "erode_depth 1.5\nerode_lower 35\nerode_upper 120\nerode_displacement 1.5\n"
+          "erode_radius 4\nerode_max_slope 0.4\nerode_off_speed 6\nerode_on_speed 11\n",
+          f);
+      break;
+  }
+  fputs("addtile\n", f);
 }

@@ -84,7 +84,7 @@ float profile_whoops(TrackPath* path, float s0, int32_t count, float spacing, fl
 
 // Nearest-path information per height sample, filled by sculpt_paths.
 struct PathField {
-  int32_t grid;    // samples per side
+  int32_t grid;  // samples per side
   float spacing;
   float* dist;     // horizontal distance to the nearest centre line (huge = far)
   float* lateral;  // signed offset from it, positive to the rider's right
@@ -93,9 +93,9 @@ struct PathField {
 };
 
 struct SculptParams {
-  float shoulder;    // flat extra beside the riding surface
-  float blend_min;   // shortest blend into the surrounding ground
-  float blend_ratio; // extra blend length per foot of height difference
+  float shoulder;     // flat extra beside the riding surface
+  float blend_min;    // shortest blend into the surrounding ground
+  float blend_ratio;  // extra blend length per foot of height difference
 };
 
 // Finds for every sample within reach the nearest point of any path and sets
@@ -155,3 +155,17 @@ void decal_push(HeightField* hf, float x, float z, float angle, float size, floa
 // Timing: a checkpoint at distance s of path with the given radius, facing
 // along the path. Returns its index or -1.
 int32_t checkpoint_add(TimingData* timing, const TrackPath* path, float s, float radius);
+
+// ---------------------------------------------------------------- ground types
+
+enum GroundKind : int32_t {
+  GROUND_DIRT = 0,
+  GROUND_HARDPACK,
+  GROUND_GRASS,
+  GROUND_SAND,
+  GROUND_MUD,
+};
+
+// Appends one tile definition (grip, rolling drag, roost, erosion, then
+// "addtile") for a kind of ground with the given picture to a tileinfo text.
+void tileinfo_write_tile(FILE* file, GroundKind kind, const char* texture);

@@ -34,8 +34,8 @@ void tilt_statue(Statue* statue, const StartingGate* gate) {
     float up = placed[row * 3 + 1];
     float third = placed[row * 3 + 2];
     statue->orientation[row][0] = first;
-    statue->orientation[row][1] = c * up + s * third;
-    statue->orientation[row][2] = -s * up + c * third;
+    statue->orientation[row][1] = c * up - s * third;
+    statue->orientation[row][2] = s * up + c * third;
   }
 }
 
