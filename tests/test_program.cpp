@@ -35,6 +35,17 @@ bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// Every line appears in the log, in this order.
+template <size_t N>
+void expect_in_order(const std::string& log, const char* const (&lines)[N]) {
+  size_t at = 0;
+  for (const char* line : lines) {
+    size_t found = log.find(line, at);
+    EXPECT_NE(found, std::string::npos) << "missing or out of order: " << line << "\n" << log;
+    if (found != std::string::npos) at = found;
+  }
+}
+
 }  // namespace
 
 TEST(Program, HeadlessRunWritesLogAndConfigAndExitsZero) {
@@ -50,12 +61,7 @@ TEST(Program, HeadlessRunWritesLogAndConfigAndExitsZero) {
       "] Freeing memory (3)\n",  "] Freeing file list\n",  "] Freeing memory (4)\n",
       "] Deleting textures\n",   "] Deleting models\n",
   };
-  size_t at = 0;
-  for (const char* line : expected_in_order) {
-    size_t found = log.find(line, at);
-    EXPECT_NE(found, std::string::npos) << "missing or out of order: " << line << "\n" << log;
-    if (found != std::string::npos) at = found;
-  }
+  expect_in_order(log, expected_in_order);
   std::string config = read_file(game.home_file("config"));
   EXPECT_EQ(config.rfind("xres=640\nyres=480\n", 0), 0u) << config;
   EXPECT_TRUE(contains(config, "\nthrottle_key=(k)x\n"));
@@ -166,12 +172,7 @@ TEST(Program, TrackOnTheCommandLineLoadsWithItsMessages) {
       "] Loading statues\n",   "] Loading map\n",      "] Ran 20 ticks",
       "] Deallocating track\n", "] Finished deallocating track\n",
   };
-  size_t at = 0;
-  for (const char* line : expected_in_order) {
-    size_t found = log.find(line, at);
-    EXPECT_NE(found, std::string::npos) << "missing or out of order: " << line << "\n" << log;
-    if (found != std::string::npos) at = found;
-  }
+  expect_in_order(log, expected_in_order);
   EXPECT_FALSE(contains(log, "could not be loaded"));
 }
 

@@ -413,18 +413,7 @@ const char LIGHTING[] =
     "near_plane 0.25\n"
     "far_plane 6000\n"
     "dynamic_lighting 1\n"
-    "sky_n " DG_SKY_N
-    "\n"
-    "sky_e " DG_SKY_E
-    "\n"
-    "sky_s " DG_SKY_S
-    "\n"
-    "sky_w " DG_SKY_W
-    "\n"
-    "sky_u " DG_SKY_U
-    "\n"
-    "sky_env " DG_SKY_ENV
-    "\n"
+    DG_SKY_LIGHTING_LINES
     "fog [ 0.72 0.78 0.86 ] 0.0006\n";
 
 const SunLight SUN = {

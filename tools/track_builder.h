@@ -11,6 +11,15 @@
 #include <cstdint>
 #include <cstdio>
 
+// The sky lines every generated track's "lighting" file carries.
+#define DG_SKY_LIGHTING_LINES                                                            \
+  "sky_n " DG_SKY_N "\n"                                                               \
+  "sky_e " DG_SKY_E "\n"                                                               \
+  "sky_s " DG_SKY_S "\n"                                                               \
+  "sky_w " DG_SKY_W "\n"                                                               \
+  "sky_u " DG_SKY_U "\n"                                                               \
+  "sky_env " DG_SKY_ENV "\n"
+
 #include "core/mem.h"
 #include "track/heightfield.h"
 #include "track/objects.h"
