@@ -44,6 +44,9 @@ inline float sample_height(const SampleScale& scale, uint32_t sample) {
 void read_binary_samples(HeightField* hf, DataFile* file, ripemd160_ctx* digest) {
   size_t count = (size_t)hf->grid_size * (size_t)hf->grid_size;
   SampleScale scale = {hf->min_height, (double)hf->max_height - (double)hf->min_height};
+  // Every sample value's height, computed once with the exact formula.
+  float* table = (float*)mem_alloc_or_die(65536 * sizeof(float));
+  for (uint32_t s = 0; s < 65536; s++) table[s] = sample_height(scale, s);
   uint8_t* buffer = (uint8_t*)mem_alloc_or_die(HEIGHT_CHUNK_BYTES);
   size_t done = 0;
   while (done < count) {
@@ -51,10 +54,9 @@ void read_binary_samples(HeightField* hf, DataFile* file, ripemd160_ctx* digest)
     size_t want = count - done;
     if (want > HEIGHT_CHUNK_BYTES / 2) want = HEIGHT_CHUNK_BYTES / 2;
     size_t got = data_read(file, buffer, want * 2) / 2;
-    for (size_t k = 0; k < got; k++) {
-      uint32_t s = (uint32_t)buffer[2 * k] | ((uint32_t)buffer[2 * k + 1] << 8);
-      hf->heights[done + k] = sample_height(scale, s);
-    }
+    float* out = hf->heights + done;
+    for (size_t k = 0; k < got; k++)
+      out[k] = table[(uint32_t)buffer[2 * k] | ((uint32_t)buffer[2 * k + 1] << 8)];
     ripemd160_update(digest, got * 2, buffer);
     done += got;
     if (got < want) break;
@@ -71,6 +73,7 @@ void read_binary_samples(HeightField* hf, DataFile* file, ripemd160_ctx* digest)
       left -= step;
     }
   }
+  mem_free(table);
   mem_free(buffer);
 }
 
@@ -173,8 +176,13 @@ bool load_shading(HeightField* hf, const char* track_path) {
     return false;
   }
   size_t bytes = (size_t)hf->grid_size * (size_t)hf->grid_size * 3;
-  hf->shading = (uint8_t*)mem_alloc_or_die(bytes);
-  copy_pixels(&image, hf->shading, 3);
+  if (image.channels == 3) {
+    hf->shading = image.pixels;  // already in place: take the block
+    image.pixels = nullptr;
+  } else {
+    hf->shading = (uint8_t*)mem_alloc_or_die(bytes);
+    copy_pixels(&image, hf->shading, 3);
+  }
   image_free(&image);
   if (halve)
     for (size_t k = 0; k < bytes; k++) hf->shading[k] >>= 1;
@@ -203,8 +211,13 @@ bool load_shadows(HeightField* hf, const char* track_path) {
     image_free(&image);
     return false;
   }
-  hf->shadow = (uint8_t*)mem_alloc_or_die(count);
-  copy_pixels(&image, hf->shadow, 1);
+  if (image.channels == 1) {
+    hf->shadow = image.pixels;  // already in place: take the block
+    image.pixels = nullptr;
+  } else {
+    hf->shadow = (uint8_t*)mem_alloc_or_die(count);
+    copy_pixels(&image, hf->shadow, 1);
+  }
   image_free(&image);
   for (size_t k = 0; k < count; k++) hf->shadow[k] = (uint8_t)(255 - hf->shadow[k]);
   return true;
