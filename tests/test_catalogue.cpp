@@ -575,32 +575,7 @@ TEST(CatalogueNumberPlate, ColoursFromComments) {
 }
 
 std::string png_with_comment(const std::string& comment) {
-  std::string out;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return "";
-  }
-  png_set_write_fn(
-      png, &out,
-      [](png_structp p, png_bytep data, size_t n) {
-        ((std::string*)png_get_io_ptr(p))->append((const char*)data, n);
-      },
-      nullptr);
-  png_set_IHDR(png, info, 2, 2, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_text text = {};
-  text.compression = PNG_TEXT_COMPRESSION_NONE;
-  text.key = (png_charp) "Comment";
-  text.text = (png_charp)comment.c_str();
-  png_set_text(png, info, &text, 1);
-  png_write_info(png, info);
-  uint8_t row[6] = {10, 20, 30, 40, 50, 60};
-  for (int y = 0; y < 2; y++) png_write_row(png, row);
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  return out;
+  return png_bytes(2, 2, 3, {10, 20, 30, 40, 50, 60, 10, 20, 30, 40, 50, 60}, {comment});
 }
 
 class CatalogueNumberPlateTexture : public ::testing::Test {

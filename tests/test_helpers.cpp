@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <png.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -70,4 +72,36 @@ CommandResult run_command(const std::string& command) {
   r.out = read_file(out);
   r.err = read_file(err);
   return r;
+}
+
+std::string png_bytes(int w, int h, int channels, const std::vector<uint8_t>& px,
+                      const std::vector<std::string>& texts) {
+  std::string out;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return "";
+  }
+  png_set_write_fn(
+      png, &out,
+      [](png_structp p, png_bytep data, size_t n) {
+        ((std::string*)png_get_io_ptr(p))->append((const char*)data, n);
+      },
+      nullptr);
+  png_set_IHDR(png, info, w, h, 8, channels == 4 ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  std::vector<png_text> text(texts.size());
+  for (size_t i = 0; i < texts.size(); i++) {
+    text[i] = {};
+    text[i].compression = PNG_TEXT_COMPRESSION_NONE;
+    text[i].key = (png_charp) "Comment";
+    text[i].text = (png_charp)texts[i].c_str();
+  }
+  if (!text.empty()) png_set_text(png, info, text.data(), (int)text.size());
+  png_write_info(png, info);
+  for (int y = 0; y < h; y++) png_write_row(png, px.data() + (size_t)y * w * channels);
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return out;
 }

@@ -1,7 +1,9 @@
 // Shared helpers for the tests: temporary directories, files, environment.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // A fresh directory under /tmp, removed with its contents on destruction.
 struct TempDir {
@@ -31,3 +33,8 @@ struct CommandResult {
   std::string err;
 };
 CommandResult run_command(const std::string& command);
+
+// An 8-bit RGB or RGBA PNG of the given pixels (rows top to bottom), with
+// each text as a "Comment" text chunk.
+std::string png_bytes(int w, int h, int channels, const std::vector<uint8_t>& px,
+                      const std::vector<std::string>& texts = {});
