@@ -9,6 +9,7 @@
 #include "core/program.h"
 #include "core/startup.h"
 #include "core/subsystems.h"
+#include "physics/world.h"
 #include "platform/input.h"
 #include "platform/platform.h"
 #include "ui/controls.h"

@@ -12,6 +12,7 @@
 #include "core/messages.h"
 #include "core/program.h"
 #include "core/subsystems.h"
+#include "physics/world.h"
 #include "platform/input.h"
 #include "platform/platform.h"
 #include "ui/controls.h"

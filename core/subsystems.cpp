@@ -10,8 +10,6 @@
 
 void bike_catalogue_free() { shape_cache_free(); }
 
-void physics_world_create() {}
-void physics_world_destroy() {}
 void bikes_free_all() {}
 
 void simulate_tick_subsystems() {}

@@ -15,8 +15,6 @@ void stock_shapes_digest(char out[41]);
 void bike_catalogue_free();
 
 // Physics world and bikes.
-void physics_world_create();
-void physics_world_destroy();
 void bikes_free_all();
 
 // Sessions (start, reset) and the simulation tick's subsystem steps.
