@@ -152,6 +152,8 @@ BikeBody bike_shape_body(int32_t shape_index);
 
 // Catalogue positions, identity rotations, zero velocities, forces and
 // torques; the rider on its mount again; the run state cleared; simulated = 1.
+// Body centre of the reset pose, from the catalogue entry.
+const float* bike_reset_position(const BikeInfo& info, int32_t body);
 void bike_reset_pose(Bike* bike);
 // Every body's rotation becomes the rotation about (x, y, z) by angle and its
 // position is rotated about the world origin (meant for the reset pose).

@@ -18,17 +18,6 @@ constexpr int32_t WHEEL_RING_SPHERES = 16;
 constexpr BikeBody SHAPE_BODIES[BIKE_SHAPE_COUNT] = {FRAME,       STEERING,   FORK_LOWER, SWINGARM,
                                                      FRONT_WHEEL, REAR_WHEEL, RIDER};
 
-const float* reset_position(const BikeInfo& info, int32_t body) {
-  switch (body) {
-    case FRAME: return info.frame_pos;
-    case FRONT_WHEEL: return info.front_wheel.pos;
-    case REAR_WHEEL: return info.rear_wheel.pos;
-    case STEERING: return info.steering_pos;
-    case FORK_LOWER: return info.fork_lower_pos;
-    case SWINGARM: return info.swingarm_pos;
-    default: return info.rider_pos;
-  }
-}
 
 // A hub sphere plus a ring of 16 spheres in the wheel's y-z plane.
 void wheel_mass(const WheelInfo& wheel, dMass* out) {
@@ -96,7 +85,7 @@ void create_bodies(Bike* bike) {
   dBodySetFiniteRotationMode(bike->body[FRONT_WHEEL], 1);
   dBodySetFiniteRotationMode(bike->body[REAR_WHEEL], 1);
   for (int32_t b = 0; b < BIKE_BODY_COUNT; b++) {
-    const float* p = reset_position(bike->info, b);
+    const float* p = bike_reset_position(bike->info, b);
     dBodySetPosition(bike->body[b], p[0], p[1], p[2]);
     dBodySetRotation(bike->body[b], identity);
   }
@@ -284,4 +273,16 @@ void bike_disable(Bike* bike) {
   clear_accumulators_if_disabled(bike);
   bike->simulated = 0;
   for (int32_t b = 0; b < BIKE_BODY_COUNT; b++) dBodyDisable(bike->body[b]);
+}
+
+const float* bike_reset_position(const BikeInfo& info, int32_t body) {
+  switch (body) {
+    case FRAME: return info.frame_pos;
+    case FRONT_WHEEL: return info.front_wheel.pos;
+    case REAR_WHEEL: return info.rear_wheel.pos;
+    case STEERING: return info.steering_pos;
+    case FORK_LOWER: return info.fork_lower_pos;
+    case SWINGARM: return info.swingarm_pos;
+    default: return info.rider_pos;
+  }
 }

@@ -10,17 +10,6 @@
 
 namespace {
 
-const float* reset_position(const BikeInfo& info, int32_t body) {
-  switch (body) {
-    case FRAME: return info.frame_pos;
-    case FRONT_WHEEL: return info.front_wheel.pos;
-    case REAR_WHEEL: return info.rear_wheel.pos;
-    case STEERING: return info.steering_pos;
-    case FORK_LOWER: return info.fork_lower_pos;
-    case SWINGARM: return info.swingarm_pos;
-    default: return info.rider_pos;
-  }
-}
 
 void reset_body(dBodyID body, const float* position, const dMatrix3 identity) {
   dBodySetPosition(body, position[0], position[1], position[2]);
@@ -84,7 +73,7 @@ void bike_reset_pose(Bike* bike) {
   dMatrix3 identity;
   dRFromAxisAndAngle(identity, 0, 1, 0, 0);
   for (int32_t b = 0; b < BIKE_BODY_COUNT; b++)
-    reset_body(bike->body[b], reset_position(info, b), identity);
+    reset_body(bike->body[b], bike_reset_position(info, b), identity);
 
   // The rider sits at rider_pos relative to the frame, turned with it.
   dBodyID frame = bike->body[FRAME];
