@@ -32,14 +32,14 @@ enum OptionId {
   OPT_INPUT_SCRIPT,
 };
 
-struct OptionSpec {
+struct OptionRow {
   const char* name;
   ValueKind kind;
   OptionId id;
 };
 
 // Matched in this order.
-const OptionSpec option_table[] = {
+const OptionRow option_table[] = {
     {"--fugly", NONE, OPT_FUGLY},
     {"--nosound", NONE, OPT_NOSOUND},
     {"--novertexarrays", NONE, OPT_NOVERTEXARRAYS},
@@ -249,36 +249,36 @@ CommandLineResult parse_command_line(int argc, const char* const* argv, char* er
       run_options.demo_file = intern_string(arg);
       continue;
     }
-    const OptionSpec* spec = nullptr;
+    const OptionRow* option = nullptr;
     const char* value = nullptr;
-    for (const OptionSpec& s : option_table) {
+    for (const OptionRow& s : option_table) {
       if (option_matches(arg, s.name, &value)) {
-        spec = &s;
+        option = &s;
         break;
       }
     }
-    if (!spec) {
+    if (!option) {
       snprintf(error, (size_t)error_size, "bad option '%s'\n", arg);
       return COMMAND_LINE_EXIT_ERROR;
     }
-    if (spec->kind == NONE) {
+    if (option->kind == NONE) {
       value = nullptr;
     } else if (!value) {
       bool next_is_value = a + 1 < argc;
-      if (spec->kind == OPTIONAL && next_is_value && argv[a + 1][0] == '-') next_is_value = false;
+      if (option->kind == OPTIONAL && next_is_value && argv[a + 1][0] == '-') next_is_value = false;
       if (next_is_value) {
         value = argv[++a];
-      } else if (spec->kind != OPTIONAL) {
+      } else if (option->kind != OPTIONAL) {
         // An option that needs a value but is the last argument.
-        snprintf(error, (size_t)error_size, "Bad arg for %s\n", spec->name);
+        snprintf(error, (size_t)error_size, "Bad arg for %s\n", option->name);
         return COMMAND_LINE_EXIT_ERROR;
       }
     }
-    if (!apply_option(spec->id, value ? value : "")) {
-      snprintf(error, (size_t)error_size, "Bad arg for %s\n", spec->name);
+    if (!apply_option(option->id, value ? value : "")) {
+      snprintf(error, (size_t)error_size, "Bad arg for %s\n", option->name);
       return COMMAND_LINE_EXIT_ERROR;
     }
-    if (spec->id == OPT_OPEN_HOME) {
+    if (option->id == OPT_OPEN_HOME) {
       open_home_folder();
       return COMMAND_LINE_EXIT_OK;
     }

@@ -55,9 +55,7 @@ void take_screenshot() {
   mem_free(path);
 }
 
-bool is_binding(int32_t code, BindingIndex b) {
-  return settings.bindings[b].key_code != 0 && settings.bindings[b].key_code == code;
-}
+bool is_binding(int32_t code, BindingIndex b) { return binding_is_key(&settings.bindings[b], code); }
 
 // Riding input for the tick (steps f to h); false skips the rest of it.
 bool tick_controls() {

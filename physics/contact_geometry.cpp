@@ -446,11 +446,16 @@ Vec3 fix_ground_normal(Vec3 n) {
 
 // ---------------------------------------------------------------- over the height field
 
-bool hf_torus_contact(const HeightField* hf, Vec3 centre, Vec3 axle, double ring_radius,
-                      double tyre_radius, bool with_fallback, ContactResult* out) {
+namespace {
+
+// The deepest contact of test(triangle) over the cells within reach of
+// centre, with the downward-normal fix; false when nothing touches.
+template <typename TriangleTest>
+bool hf_deepest_contact(const HeightField* hf, Vec3 centre, double reach, TriangleTest test,
+                        ContactResult* out) {
   out->depth = 0;
   CellRange cells;
-  if (!contact_cell_range(hf, centre, ring_radius + tyre_radius, &cells)) return false;
+  if (!contact_cell_range(hf, centre, reach, &cells)) return false;
   ContactResult best;
   best.depth = 0;
   for (int32_t j = cells.j0; j < cells.j1; j++) {
@@ -459,9 +464,7 @@ bool hf_torus_contact(const HeightField* hf, Vec3 centre, Vec3 axle, double ring
       terrain_cell_triangles(hf, i, j, tris);
       for (int k = 0; k < 2; k++) {
         ContactResult c;
-        if (torus_triangle(centre, axle, ring_radius, tyre_radius, tris[k], with_fallback, &c) &&
-            c.depth > best.depth)
-          best = c;
+        if (test(tris[k], &c) && c.depth > best.depth) best = c;
       }
     }
   }
@@ -471,26 +474,23 @@ bool hf_torus_contact(const HeightField* hf, Vec3 centre, Vec3 axle, double ring
   return true;
 }
 
+}  // namespace
+
+bool hf_torus_contact(const HeightField* hf, Vec3 centre, Vec3 axle, double ring_radius,
+                      double tyre_radius, bool with_fallback, ContactResult* out) {
+  return hf_deepest_contact(
+      hf, centre, ring_radius + tyre_radius,
+      [&](const Triangle& t, ContactResult* c) {
+        return torus_triangle(centre, axle, ring_radius, tyre_radius, t, with_fallback, c);
+      },
+      out);
+}
+
 bool hf_sphere_contact(const HeightField* hf, Vec3 centre, double radius, ContactResult* out) {
-  out->depth = 0;
-  CellRange cells;
-  if (!contact_cell_range(hf, centre, radius, &cells)) return false;
-  ContactResult best;
-  best.depth = 0;
-  for (int32_t j = cells.j0; j < cells.j1; j++) {
-    for (int32_t i = cells.i0; i < cells.i1; i++) {
-      Triangle tris[2];
-      terrain_cell_triangles(hf, i, j, tris);
-      for (int k = 0; k < 2; k++) {
-        ContactResult c;
-        if (sphere_triangle(centre, radius, tris[k], &c) && c.depth > best.depth) best = c;
-      }
-    }
-  }
-  if (!(best.depth > 0)) return false;
-  best.normal = fix_ground_normal(best.normal);
-  *out = best;
-  return true;
+  return hf_deepest_contact(
+      hf, centre, radius,
+      [&](const Triangle& t, ContactResult* c) { return sphere_triangle(centre, radius, t, c); },
+      out);
 }
 
 // ---------------------------------------------------------------- shapes against shapes

@@ -67,6 +67,8 @@ bool image_write_png_grey16(const char* name, const uint16_t* samples, int32_t w
                             int32_t height);
 // rgb: width * height * 3 bytes, rows top to bottom.
 bool image_write_png_rgb(const char* name, const uint8_t* rgb, int32_t width, int32_t height);
+// The same with an alpha channel (RGBA, 8 bits each).
+bool image_write_png_rgba(const char* name, const uint8_t* rgba, int32_t width, int32_t height);
 
 // ---------------------------------------------------------------- misc
 

@@ -110,14 +110,27 @@ bool image_write_png_grey16(const char* name, const uint16_t* samples, int32_t w
   return ok;
 }
 
-bool image_write_png_rgb(const char* name, const uint8_t* rgb, int32_t width, int32_t height) {
+namespace {
+
+bool write_png_8bit(const char* name, const uint8_t* pixels, int32_t width, int32_t height,
+                    int32_t channels, int color_type) {
   PngWrite w;
   memset(&w, 0, sizeof w);
-  w.pixels = rgb;
-  w.row_bytes = (size_t)width * 3;
+  w.pixels = pixels;
+  w.row_bytes = (size_t)width * (size_t)channels;
   w.width = width;
   w.height = height;
   w.bit_depth = 8;
-  w.color_type = PNG_COLOR_TYPE_RGB;
+  w.color_type = color_type;
   return write_png(name, &w);
+}
+
+}  // namespace
+
+bool image_write_png_rgb(const char* name, const uint8_t* rgb, int32_t width, int32_t height) {
+  return write_png_8bit(name, rgb, width, height, 3, PNG_COLOR_TYPE_RGB);
+}
+
+bool image_write_png_rgba(const char* name, const uint8_t* rgba, int32_t width, int32_t height) {
+  return write_png_8bit(name, rgba, width, height, 4, PNG_COLOR_TYPE_RGBA);
 }

@@ -20,7 +20,7 @@ namespace {
 
 // ---------------------------------------------------------------- PNG fixtures
 
-struct PngSpec {
+struct PngFixture {
   int width = 1, height = 1;
   int color_type = PNG_COLOR_TYPE_RGB;
   int bit_depth = 8;
@@ -38,7 +38,7 @@ void append_bytes(png_structp png, png_bytep data, size_t length) {
   out->append((const char*)data, length);
 }
 
-std::string encode_png(const PngSpec& s) {
+std::string encode_png(const PngFixture& s) {
   std::string out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
@@ -96,13 +96,13 @@ std::vector<uint8_t> pixels_of(const Image& image) {
 
 struct ColourCase {
   const char* label;
-  PngSpec spec;
+  PngFixture fixture;
   int channels;
   std::vector<uint8_t> expected;
 };
 
-PngSpec spec(int w, int h, int type, int depth, std::vector<uint8_t> rows) {
-  PngSpec s;
+PngFixture png_fixture(int w, int h, int type, int depth, std::vector<uint8_t> rows) {
+  PngFixture s;
   s.width = w;
   s.height = h;
   s.color_type = type;
@@ -114,60 +114,60 @@ PngSpec spec(int w, int h, int type, int depth, std::vector<uint8_t> rows) {
 std::vector<ColourCase> colour_cases() {
   std::vector<ColourCase> cases;
   cases.push_back({"grey 8",
-                   spec(3, 1, PNG_COLOR_TYPE_GRAY, 8, {0, 100, 255}),
+                   png_fixture(3, 1, PNG_COLOR_TYPE_GRAY, 8, {0, 100, 255}),
                    3,
                    {0, 0, 0, 100, 100, 100, 255, 255, 255}});
   // 1-bit grey: bits 1, 0 expand to 255, 0.
   cases.push_back(
-      {"grey 1", spec(2, 1, PNG_COLOR_TYPE_GRAY, 1, {0x80}), 3, {255, 255, 255, 0, 0, 0}});
+      {"grey 1", png_fixture(2, 1, PNG_COLOR_TYPE_GRAY, 1, {0x80}), 3, {255, 255, 255, 0, 0, 0}});
   // 4-bit grey 0xA widens to 0xAA.
   cases.push_back({"grey 4",
-                   spec(2, 1, PNG_COLOR_TYPE_GRAY, 4, {0xA3}),
+                   png_fixture(2, 1, PNG_COLOR_TYPE_GRAY, 4, {0xA3}),
                    3,
                    {0xAA, 0xAA, 0xAA, 0x33, 0x33, 0x33}});
   cases.push_back(
-      {"grey 16", spec(1, 1, PNG_COLOR_TYPE_GRAY, 16, {0x12, 0x34}), 3, {0x12, 0x12, 0x12}});
+      {"grey 16", png_fixture(1, 1, PNG_COLOR_TYPE_GRAY, 16, {0x12, 0x34}), 3, {0x12, 0x12, 0x12}});
   cases.push_back(
-      {"grey alpha 8", spec(1, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 8, {50, 128}), 4, {50, 50, 50, 128}});
+      {"grey alpha 8", png_fixture(1, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 8, {50, 128}), 4, {50, 50, 50, 128}});
   cases.push_back({"grey alpha 16",
-                   spec(1, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 16, {0x40, 0xFF, 0x80, 0x01}),
+                   png_fixture(1, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 16, {0x40, 0xFF, 0x80, 0x01}),
                    4,
                    {0x40, 0x40, 0x40, 0x80}});
   cases.push_back(
-      {"rgb 8", spec(2, 1, PNG_COLOR_TYPE_RGB, 8, {1, 2, 3, 4, 5, 6}), 3, {1, 2, 3, 4, 5, 6}});
+      {"rgb 8", png_fixture(2, 1, PNG_COLOR_TYPE_RGB, 8, {1, 2, 3, 4, 5, 6}), 3, {1, 2, 3, 4, 5, 6}});
   cases.push_back({"rgb 16",
-                   spec(1, 1, PNG_COLOR_TYPE_RGB, 16, {0xAB, 0xCD, 0x01, 0x02, 0xFE, 0xFF}),
+                   png_fixture(1, 1, PNG_COLOR_TYPE_RGB, 16, {0xAB, 0xCD, 0x01, 0x02, 0xFE, 0xFF}),
                    3,
                    {0xAB, 0x01, 0xFE}});
   cases.push_back({"rgba 8",
-                   spec(1, 2, PNG_COLOR_TYPE_RGBA, 8, {1, 2, 3, 4, 5, 6, 7, 8}),
+                   png_fixture(1, 2, PNG_COLOR_TYPE_RGBA, 8, {1, 2, 3, 4, 5, 6, 7, 8}),
                    4,
                    {1, 2, 3, 4, 5, 6, 7, 8}});
   {
-    PngSpec s = spec(3, 1, PNG_COLOR_TYPE_PALETTE, 8, {2, 0, 1});
+    PngFixture s = png_fixture(3, 1, PNG_COLOR_TYPE_PALETTE, 8, {2, 0, 1});
     s.palette = {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}};
     cases.push_back({"palette 8", s, 3, {70, 80, 90, 10, 20, 30, 40, 50, 60}});
   }
   {
     // 2-bit indexes 3, 1, 0, 2 in one byte.
-    PngSpec s = spec(4, 1, PNG_COLOR_TYPE_PALETTE, 2, {0xD2});
+    PngFixture s = png_fixture(4, 1, PNG_COLOR_TYPE_PALETTE, 2, {0xD2});
     s.palette = {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}, {4, 4, 4}};
     cases.push_back({"palette 2", s, 3, {4, 4, 4, 2, 2, 2, 1, 1, 1, 3, 3, 3}});
   }
   {
-    PngSpec s = spec(2, 1, PNG_COLOR_TYPE_PALETTE, 8, {0, 1});
+    PngFixture s = png_fixture(2, 1, PNG_COLOR_TYPE_PALETTE, 8, {0, 1});
     s.palette = {{10, 20, 30}, {40, 50, 60}};
     s.trns_alpha = {77};  // entry 1 has no alpha entry: opaque
     cases.push_back({"palette tRNS", s, 4, {10, 20, 30, 77, 40, 50, 60, 255}});
   }
   {
-    PngSpec s = spec(2, 1, PNG_COLOR_TYPE_GRAY, 8, {7, 8});
+    PngFixture s = png_fixture(2, 1, PNG_COLOR_TYPE_GRAY, 8, {7, 8});
     s.trns_colour = true;
     s.trns_value.gray = 7;
     cases.push_back({"grey tRNS", s, 4, {7, 7, 7, 0, 8, 8, 8, 255}});
   }
   {
-    PngSpec s = spec(2, 1, PNG_COLOR_TYPE_RGB, 8, {1, 2, 3, 4, 5, 6});
+    PngFixture s = png_fixture(2, 1, PNG_COLOR_TYPE_RGB, 8, {1, 2, 3, 4, 5, 6});
     s.trns_colour = true;
     s.trns_value.red = 4;
     s.trns_value.green = 5;
@@ -178,7 +178,7 @@ std::vector<ColourCase> colour_cases() {
     std::vector<uint8_t> rows;
     std::vector<uint8_t> expected;
     for (int i = 0; i < 9 * 7 * 3; i++) rows.push_back((uint8_t)(i * 7));
-    PngSpec s = spec(9, 7, PNG_COLOR_TYPE_RGB, 8, rows);
+    PngFixture s = png_fixture(9, 7, PNG_COLOR_TYPE_RGB, 8, rows);
     s.interlace = true;
     cases.push_back({"interlaced rgb", s, 3, rows});
   }
@@ -189,9 +189,9 @@ TEST(ImagePng, ColourTypesBecomeRgbOrRgba) {
   for (const ColourCase& c : colour_cases()) {
     SCOPED_TRACE(c.label);
     Image image;
-    ASSERT_TRUE(read_memory(encode_png(c.spec), &image)) << image_last_error();
-    EXPECT_EQ(image.width, c.spec.width);
-    EXPECT_EQ(image.height, c.spec.height);
+    ASSERT_TRUE(read_memory(encode_png(c.fixture), &image)) << image_last_error();
+    EXPECT_EQ(image.width, c.fixture.width);
+    EXPECT_EQ(image.height, c.fixture.height);
     EXPECT_EQ(image.channels, c.channels);
     EXPECT_EQ(pixels_of(image), c.expected);
     EXPECT_EQ(image.info, nullptr);
@@ -201,7 +201,7 @@ TEST(ImagePng, ColourTypesBecomeRgbOrRgba) {
 
 TEST(ImagePng, InfoTextJoinsChunksAndSideFile) {
   TempDir dir;
-  PngSpec s = spec(1, 1, PNG_COLOR_TYPE_RGB, 8, {1, 2, 3});
+  PngFixture s = png_fixture(1, 1, PNG_COLOR_TYPE_RGB, 8, {1, 2, 3});
   s.text_before = {"[mip_max_alpha]", "one "};
   s.text_after = {"[compress]"};
   write_file(dir.file("a.png"), encode_png(s));
@@ -213,7 +213,7 @@ TEST(ImagePng, InfoTextJoinsChunksAndSideFile) {
   image_free(&image);
 
   // Only the side file.
-  write_file(dir.file("b.png"), encode_png(spec(1, 1, PNG_COLOR_TYPE_RGB, 8, {1, 2, 3})));
+  write_file(dir.file("b.png"), encode_png(png_fixture(1, 1, PNG_COLOR_TYPE_RGB, 8, {1, 2, 3})));
   write_file(dir.file("b.png.info"), "side");
   ASSERT_TRUE(image_read(dir.file("b.png").c_str(), &image));
   ASSERT_NE(image.info, nullptr);
@@ -222,7 +222,7 @@ TEST(ImagePng, InfoTextJoinsChunksAndSideFile) {
 }
 
 TEST(ImagePng, DamagedFilesFail) {
-  std::string good = encode_png(spec(4, 4, PNG_COLOR_TYPE_RGB, 8, std::vector<uint8_t>(48, 9)));
+  std::string good = encode_png(png_fixture(4, 4, PNG_COLOR_TYPE_RGB, 8, std::vector<uint8_t>(48, 9)));
   struct Case {
     const char* label;
     std::string bytes;
@@ -251,7 +251,7 @@ TEST(ImagePng, DamagedFilesFail) {
 
 TEST(ImagePng, HugeDimensionsAreRefused) {
   // IHDR claiming 100000 x 100000: refused before any allocation.
-  PngSpec s = spec(1, 1, PNG_COLOR_TYPE_GRAY, 8, {0});
+  PngFixture s = png_fixture(1, 1, PNG_COLOR_TYPE_GRAY, 8, {0});
   std::string bytes = encode_png(s);
   // Patch width/height (bytes 16..23) without fixing the CRC: libpng checks
   // the CRC of critical chunks, so build a valid one instead.
@@ -293,23 +293,23 @@ TEST(ImagePng, Grey16ReadsOtherKinds) {
   TempDir dir;
   struct Case {
     const char* label;
-    PngSpec spec;
+    PngFixture fixture;
     std::vector<uint16_t> expected;
   };
-  PngSpec palette = spec(2, 1, PNG_COLOR_TYPE_PALETTE, 8, {1, 0});
+  PngFixture palette = png_fixture(2, 1, PNG_COLOR_TYPE_PALETTE, 8, {1, 0});
   palette.palette = {{9, 9, 9}, {200, 200, 200}};
-  PngSpec grey_trns = spec(2, 1, PNG_COLOR_TYPE_GRAY, 8, {5, 6});
+  PngFixture grey_trns = png_fixture(2, 1, PNG_COLOR_TYPE_GRAY, 8, {5, 6});
   grey_trns.trns_colour = true;
   grey_trns.trns_value.gray = 5;
   std::vector<Case> cases = {
-      {"8-bit widened", spec(3, 1, PNG_COLOR_TYPE_GRAY, 8, {0x12, 0, 255}), {0x1212, 0, 0xFFFF}},
-      {"2-bit grey", spec(2, 1, PNG_COLOR_TYPE_GRAY, 2, {0xC0}), {0xFFFF, 0}},
-      {"grey alpha drops alpha", spec(1, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 8, {0x40, 0}), {0x4040}},
+      {"8-bit widened", png_fixture(3, 1, PNG_COLOR_TYPE_GRAY, 8, {0x12, 0, 255}), {0x1212, 0, 0xFFFF}},
+      {"2-bit grey", png_fixture(2, 1, PNG_COLOR_TYPE_GRAY, 2, {0xC0}), {0xFFFF, 0}},
+      {"grey alpha drops alpha", png_fixture(1, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 8, {0x40, 0}), {0x4040}},
       {"rgb grey colour",
-       spec(2, 1, PNG_COLOR_TYPE_RGB, 8, {80, 80, 80, 255, 255, 255}),
+       png_fixture(2, 1, PNG_COLOR_TYPE_RGB, 8, {80, 80, 80, 255, 255, 255}),
        {80 * 257, 0xFFFF}},
       {"rgba",
-       spec(1, 1, PNG_COLOR_TYPE_RGBA, 16, {0x12, 0x34, 0x12, 0x34, 0x12, 0x34, 0, 0}),
+       png_fixture(1, 1, PNG_COLOR_TYPE_RGBA, 16, {0x12, 0x34, 0x12, 0x34, 0x12, 0x34, 0, 0}),
        {0x1234}},
       {"palette", palette, {200 * 257, 9 * 257}},
       {"transparency ignored", grey_trns, {5 * 257, 6 * 257}},
@@ -317,11 +317,11 @@ TEST(ImagePng, Grey16ReadsOtherKinds) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     std::string path = dir.file("g.png");
-    write_file(path, encode_png(c.spec));
+    write_file(path, encode_png(c.fixture));
     uint16_t* read = nullptr;
     int32_t w = 0, h = 0;
     ASSERT_TRUE(image_read_png_grey16(path.c_str(), &read, &w, &h)) << image_last_error();
-    EXPECT_EQ(w, c.spec.width);
+    EXPECT_EQ(w, c.fixture.width);
     EXPECT_EQ(std::vector<uint16_t>(read, read + w * h), c.expected);
     mem_free(read);
   }

@@ -24,14 +24,18 @@ const char MARKER_TEXT[] =
 
 }  // namespace
 
-bool datagen_marker_archive(const char* out_dir) {
-  char path[4096];
-  snprintf(path, sizeof path, "%szzzz.saf", out_dir);
+FILE* dg_create(const char* dir, const char* name) {
+  char path[4200];
+  snprintf(path, sizeof path, "%s%s", dir, name);
+  make_parent_dirs(path, false);
   FILE* f = fopen(path, "wb");
-  if (!f) {
-    fprintf(stderr, "rt_datagen: can't write %s\n", path);
-    return false;
-  }
+  if (!f) fprintf(stderr, "rt_datagen: can't write %s\n", path);
+  return f;
+}
+
+bool datagen_marker_archive(const char* out_dir) {
+  FILE* f = dg_create(out_dir, "zzzz.saf");
+  if (!f) return false;
   size_t n = strlen(MARKER_TEXT);
   fprintf(f, "%zu readme.txt\n-\n", n);
   fwrite(MARKER_TEXT, 1, n, f);

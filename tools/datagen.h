@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 // ------------------------------------------------------------ entry points
 // Each writes into out_dir (a plain path ending in "/"), returns false after
@@ -100,5 +101,8 @@ bool datagen_marker_archive(const char* out_dir);
 #define DG_SETUP_STIFF "@setups/stiff"
 
 // Helpers shared by the parts.
+// Creates dir + name for writing (with its parent folders); on failure says
+// so on standard error and returns nullptr.
+FILE* dg_create(const char* dir, const char* name);
 // The file name without the leading "@".
 inline const char* dg_file(const char* asset) { return asset[0] == '@' ? asset + 1 : asset; }

@@ -150,13 +150,8 @@ void add_torus(Mesh* m, float R, float r, float y, int32_t ring_steps, int32_t t
 }
 
 bool write_model(const char* out_dir, const char* asset, Mesh* meshes, int32_t count) {
-  char path[4200];
-  snprintf(path, sizeof path, "%s%s", out_dir, dg_file(asset));
-  FILE* f = fopen(path, "wb");
-  if (!f) {
-    fprintf(stderr, "rt_datagen: can't write %s\n", path);
-    return false;
-  }
+  FILE* f = dg_create(out_dir, dg_file(asset));
+  if (!f) return false;
   fprintf(f, "JM1\n");
   for (int32_t i = 0; i < count; i++) {
     Mesh* m = &meshes[i];

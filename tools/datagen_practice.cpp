@@ -81,14 +81,14 @@ const SunLight SUN = {
 
 bool write_files(const char* dir, const Practice* P, const TimingData* timing) {
   bool ok = true;
-  FILE* f = track_file_open(dir, "tileinfo");
+  FILE* f = dg_create(dir, "tileinfo");
   if (!f) return false;
   tileinfo_write_tile(f, GROUND_HARDPACK, DG_TILE_HARDPACK);
   tileinfo_write_tile(f, GROUND_DIRT, DG_TILE_DIRT);
   tileinfo_write_tile(f, GROUND_GRASS, DG_TILE_GRASS);
   ok = fclose(f) == 0 && ok;
 
-  f = track_file_open(dir, "flaggers");
+  f = dg_create(dir, "flaggers");
   if (!f) return false;
   fprintf(f, "[%f %f %f] [%f %f %f] %f %f %f", START_X + 20, 3.0, START_Z - 5, START_X + 20, 3.0,
           START_Z - 22, 6.0, 1.0, 3.0);
@@ -109,7 +109,7 @@ bool write_files(const char* dir, const Practice* P, const TimingData* timing) {
   ok = fclose(f) == 0 && ok;
 
   // Four cameras at the corners of the infield, each covering its quarter.
-  f = track_file_open(dir, "cameras");
+  f = dg_create(dir, "cameras");
   if (!f) return false;
   static const float CAM[4][2] = {{96, 420}, {416, 420}, {416, 200}, {96, 200}};
   for (int32_t k = 0; k < 4; k++) {
@@ -241,6 +241,7 @@ bool build(const char* out_dir) {
   ok = ok && render_track_map(path, &hf, paths, 1, 256);
 
   objects_free(&objects);
+  timing_free(timing);
   mem_free(timing);
   path_field_free(&field);
   path_free(&P.loop);

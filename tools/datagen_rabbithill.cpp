@@ -204,7 +204,7 @@ void paint_tiles(HeightField* hf, const PathField* field, TrackPath* const* path
 }
 
 bool write_tileinfo(const char* dir) {
-  FILE* f = track_file_open(dir, "tileinfo");
+  FILE* f = dg_create(dir, "tileinfo");
   if (!f) return false;
   tileinfo_write_tile(f, GROUND_DIRT, DG_TILE_DIRT);
   tileinfo_write_tile(f, GROUND_GRASS, DG_TILE_GRASS);
@@ -329,7 +329,7 @@ int32_t gate_near(const float* gate_s, int32_t count, float s, float length) {
 
 bool write_flaggers(const char* dir, const HeightField* hf, const Layout* L, const float* gate_s,
                     int32_t loop_gates) {
-  FILE* f = track_file_open(dir, "flaggers");
+  FILE* f = dg_create(dir, "flaggers");
   if (!f) return false;
   // Starter: in front of the gates, walks off the side before the drop.
   fprintf(f, "[%f %f %f] [%f %f %f] %f %f %f", GATE_X + 25, 3.0, CHUTE_Z - 36, GATE_X + 25, 3.0,
@@ -368,7 +368,7 @@ bool write_flaggers(const char* dir, const HeightField* hf, const Layout* L, con
 
 bool write_cameras(const char* dir, const PathField* field, const Layout* L,
                    const TimingData* timing) {
-  FILE* f = track_file_open(dir, "cameras");
+  FILE* f = dg_create(dir, "cameras");
   if (!f) return false;
   constexpr int32_t CAMERAS = 8;
   float cam[CAMERAS][2];

@@ -41,13 +41,8 @@ void write_table(FILE* f, const int32_t* table) {
 }
 
 bool write_series(const char* out_dir) {
-  char path[4200];
-  snprintf(path, sizeof path, "%s%s", out_dir, dg_file(DG_SERIES));
-  FILE* f = fopen(path, "wb");
-  if (!f) {
-    fprintf(stderr, "rt_datagen: can't write %s\n", path);
-    return false;
-  }
+  FILE* f = dg_create(out_dir, dg_file(DG_SERIES));
+  if (!f) return false;
   const int32_t riders = (int32_t)(sizeof RIDER_NUMBERS / sizeof RIDER_NUMBERS[0]);
   const int32_t motos = (int32_t)(sizeof MOTOS / sizeof MOTOS[0]);
   fprintf(f, "\"Rabbit Hill Cup\"\n");
@@ -83,14 +78,8 @@ const SetupValue SETUP_VALUES[] = {
 };
 
 bool write_setup(const char* out_dir, const char* asset, bool stiff) {
-  char path[4200];
-  snprintf(path, sizeof path, "%s%s", out_dir, dg_file(asset));
-  make_parent_dirs(path, false);
-  FILE* f = fopen(path, "wb");
-  if (!f) {
-    fprintf(stderr, "rt_datagen: can't write %s\n", path);
-    return false;
-  }
+  FILE* f = dg_create(out_dir, dg_file(asset));
+  if (!f) return false;
   for (const SetupValue& v : SETUP_VALUES) fprintf(f, "%s=%f\n", v.key, stiff ? v.stiff : v.soft);
   return fclose(f) == 0;
 }

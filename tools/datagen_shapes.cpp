@@ -58,13 +58,8 @@ void put_pair(ShapeOut* s, float x, float y, float z, float r, Material m) {
 }
 
 bool write_shape(const char* out_dir, const char* asset, const ShapeOut* s, const float centre[3]) {
-  char path[4200];
-  snprintf(path, sizeof path, "%s%s", out_dir, dg_file(asset));
-  FILE* f = fopen(path, "wb");
-  if (!f) {
-    fprintf(stderr, "rt_datagen: can't write %s\n", path);
-    return false;
-  }
+  FILE* f = dg_create(out_dir, dg_file(asset));
+  if (!f) return false;
   fprintf(f, "%d\n", s->count);
   for (int32_t i = 0; i < s->count; i++) {
     const Sphere& e = s->spheres[i];

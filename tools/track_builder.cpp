@@ -3,12 +3,12 @@
 #include "tools/track_builder.h"
 
 #include <cairo.h>
-#include <png.h>
 
 #include <cmath>
 #include <cstring>
 
 #include "core/files.h"
+#include "render/image.h"
 
 namespace {
 
@@ -496,52 +496,12 @@ float cell_hash(int32_t cx, int32_t cz, uint32_t salt) {
 
 // ---------------------------------------------------------------- files
 
-FILE* track_file_open(const char* dir, const char* name) {
-  char path[4096];
-  snprintf(path, sizeof path, "%s%s", dir, name);
-  FILE* f = fopen(path, "wb");
-  if (!f) fprintf(stderr, "rt_datagen: can't write %s\n", path);
-  return f;
-}
-
 bool track_write_text(const char* dir, const char* name, const char* text) {
-  FILE* f = track_file_open(dir, name);
+  FILE* f = dg_create(dir, name);
   if (!f) return false;
   size_t n = strlen(text);
   bool ok = fwrite(text, 1, n, f) == n;
   return fclose(f) == 0 && ok;
-}
-
-bool write_png_rgba(const char* path, const uint8_t* rgba, int32_t width, int32_t height) {
-  FILE* f = fopen(path, "wb");
-  if (!f) {
-    fprintf(stderr, "rt_datagen: can't write %s\n", path);
-    return false;
-  }
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!png || !info) {
-    png_destroy_write_struct(&png, &info);
-    fclose(f);
-    return false;
-  }
-  // libpng reports errors by longjmp; the rows below are plain data, so
-  // nothing needs unwinding.
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    fclose(f);
-    fprintf(stderr, "rt_datagen: error writing %s\n", path);
-    return false;
-  }
-  png_init_io(png, f);
-  png_set_IHDR(png, info, (png_uint_32)width, (png_uint_32)height, 8, PNG_COLOR_TYPE_RGB_ALPHA,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int32_t y = 0; y < height; y++)
-    png_write_row(png, (png_const_bytep)(rgba + (size_t)y * (size_t)width * 4));
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return fclose(f) == 0;
 }
 
 bool render_track_map(const char* path, const HeightField* hf, TrackPath* const* paths,
@@ -587,7 +547,7 @@ bool render_track_map(const char* path, const HeightField* hf, TrackPath* const*
     }
   }
   cairo_surface_destroy(surface);
-  bool ok = write_png_rgba(path, rgba, size, size);
+  bool ok = image_write_png_rgba(path, rgba, size, size);
   mem_free(rgba);
   return ok;
 }

@@ -23,6 +23,7 @@
 #include "core/mem.h"
 #include "track/heightfield.h"
 #include "track/objects.h"
+#include "tools/datagen.h"
 #include "track/timing.h"
 
 // Distance between neighbouring points of a path.
@@ -147,11 +148,7 @@ bool write_shadows_pgm(const HeightField* hf, const char* path);
 
 // ---------------------------------------------------------------- files
 
-// Opens out_dir + name for writing ("wb"); prints the failure on stderr.
-FILE* track_file_open(const char* dir, const char* name);
 bool track_write_text(const char* dir, const char* name, const char* text);
-// RGBA PNG (rows top to bottom) through libpng, without time stamps.
-bool write_png_rgba(const char* path, const uint8_t* rgba, int32_t width, int32_t height);
 // Top-down picture of the paths for the HUD map: size x size RGBA, the riding
 // surface opaque (with a dark outline), the rest transparent.
 bool render_track_map(const char* path, const HeightField* hf, TrackPath* const* paths,

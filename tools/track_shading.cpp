@@ -109,11 +109,8 @@ bool shade_terrain(HeightField* hf, const SunLight* sun) {
 }
 
 bool write_shadows_pgm(const HeightField* hf, const char* path) {
-  FILE* f = fopen(path, "wb");
-  if (!f) {
-    fprintf(stderr, "rt_datagen: can't write %s\n", path);
-    return false;
-  }
+  FILE* f = dg_create("", path);
+  if (!f) return false;
   int32_t g = hf->grid_size;
   fprintf(f, "P5\n%d %d\n255\n", g, g);
   uint8_t* row = (uint8_t*)mem_alloc_or_die((size_t)g);

@@ -10,6 +10,7 @@
 #include "core/mem.h"
 #include "core/messages.h"
 #include "core/program.h"
+#include "core/startup.h"
 #include "render/texture.h"
 #include "track/track.h"
 
@@ -36,10 +37,8 @@ void digest_track_file(ripemd160_ctx* digest, const char* track_path, const char
 }
 
 const char* find_long_name(const char* name) {
-  for (int32_t i = 0; i < program.track_list.count; i++)
-    if (strcmp(program.track_list.data[i].name, name) == 0)
-      return program.track_list.data[i].description;
-  return name;
+  int32_t index = track_list_find(name);
+  return index >= 0 ? program.track_list.data[index].description : name;
 }
 
 void log_texture_memory(const char* when) {
