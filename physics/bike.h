@@ -17,6 +17,7 @@
 
 #include "physics/catalogue.h"
 #include "physics/contact_geometry.h"
+#include "track/timing.h"
 
 struct HeightField;
 struct Shape;
@@ -67,6 +68,47 @@ constexpr int32_t PLACE_MAX_STEPS = 4096;
 // simulated at or below this: the bike gets no forces.
 constexpr float SIMULATED_THRESHOLD = 0.25f;
 
+// A wheel's deepest ground contact of the last tick (depth 0 = none).
+struct WheelContact {
+  double depth;
+  Vec3 point;     // on the tyre surface
+  Vec3 normal;    // from the ground towards the wheel
+  Vec3 velocity;  // of the wheel body at the contact point
+};
+enum WheelIndex : int32_t { WHEEL_FRONT = 0, WHEEL_REAR = 1 };
+
+// Stop-wheelies codes.
+constexpr int32_t STOP_WHEELIES_CODE_NO = 0;
+constexpr int32_t STOP_WHEELIES_CODE_FRONT = 2;
+constexpr int32_t STOP_WHEELIES_CODE_YES = 3;
+
+// The set-up of one bike: suspension, drivetrain, brakes and riding aids, as
+// copied in from the settings (angles in radians, speeds in ft/s).
+struct BikeSetup {
+  // Fork and shock (damping coefficients, spring rates in lbf/ft, lengths in ft).
+  double fork_hs_compression, fork_ls_compression, fork_hs_rebound, fork_ls_rebound;
+  double fork_spring, fork_preload, fork_air_length;
+  double shock_hs_compression, shock_ls_compression, shock_hs_rebound, shock_ls_rebound;
+  double shock_spring, shock_preload;
+  // Rider mount springs (0..1).
+  double rider_yspring, rider_ydamping, rider_zspring, rider_zdamping;
+  // Steering and stability aids.
+  double leveling, roll_damping, roll_limit_angle, roll_limit_factor;
+  double steering_damping, steering_strength, max_steering_force, direct_steering;
+  double slow_damping_speed, slow_damping_factor;
+  double land_damping_falloff, land_damping_factor;
+  double full_lock_speed, restricted_lock_speed, restricted_lock;
+  // Brakes, clutch, dab, sprockets.
+  double brake_torque, rear_brake_torque;  // front and rear, 0..500
+  double auto_clutch_rpms;                 // 0..5000
+  double max_dab_speed;                    // ft/s, 7..100
+  double front_sprocket_adjustment, rear_sprocket_adjustment;  // teeth, -2..2
+  // Option flags.
+  bool front_antilock, rear_antilock;
+  bool auto_shift, auto_dab, auto_align, arcade;
+  int32_t stop_wheelies;  // STOP_WHEELIES_CODE_*
+};
+
 struct Bike {
   BikeInfo info;  // copy of the catalogue entry
 
@@ -77,11 +119,12 @@ struct Bike {
   double rider_mass_share;  // d: share of rider_mass on RIDER (1/3 at creation)
   double total_mass;        // the seven body masses at creation
 
-  // ---- wheel contacts (front, rear): added with the ground contacts
+  // ---- wheel contacts (WHEEL_FRONT, WHEEL_REAR), rewritten every tick
+  WheelContact wheel_contact[2];
 
   // ---- controls
   float throttle;
-  float clutch;
+  float clutch;  // engagement 0..1 (1 = fully engaged)
   float front_brake;
   float rear_brake;
   float steer;
@@ -98,21 +141,35 @@ struct Bike {
   float engine_inertia;
   float final_ratio;
 
-  // ---- suspension and rider spring settings: added with the suspension
+  // ---- set-up (suspension, rider springs, aids, brakes)
+  BikeSetup setup;
 
-  // ---- stability aid settings: added with rider control
+  // ---- rider control run state
+  float steer_assist;     // 0..1, for the lean indicator
+  float land_damping;     // landing roll damping multiplier (>= 1)
+  float blame;            // > 0 at fault after a bike hit, < 0 struck; steps towards 0
+  bool dab_latch;         // sticky dab toggle
+  float last_dab_input;   // SIT_DAB value of the previous tick
 
   // ---- run state
-  int32_t crash_countdown;
+  int32_t crash_countdown;  // > 0: knocked out
   int32_t crash_count;
+  int32_t crashed_flag;     // set when the bike stalls or a body part touches the ground
   float simulated;  // > SIMULATED_THRESHOLD: enabled and driven by forces
   WheelMarkRing wheel_marks;
   float rider_velocity_ring[4][3];  // the rider's last linear velocities, tick mod 4
   int32_t controller;               // controller slot given at creation
+  int32_t takeoff_tick, landing_tick;
+  int32_t last_bike_contact_tick;   // -1 = never
+  int32_t first_bike_contact_tick;  // -1 = unset
 
-  // ---- crash bookkeeping: added with crashes and recovery
+  // ---- foot particles (world coordinates)
+  float left_foot_pos[3], left_foot_vel[3];
+  float right_foot_pos[3], right_foot_vel[3];
 
-  // ---- timing fields: added with laps and the race history
+  // ---- timing
+  BikeTiming timing;          // gate passages, finished flag
+  int32_t lap_progress[4];    // lap-progress scratch, cleared by bike contacts
 
   // ---- assets
   Shape* shapes[BIKE_BODY_COUNT];                 // per-body shape copies, nullptr when missing
@@ -174,3 +231,6 @@ bool bike_touches_ground(Bike* bike, const HeightField* hf);
 void bike_place(Bike* bike, double x, double z, double heading);
 // The same over a given height field. Returns the height offset used.
 double bike_place_on(Bike* bike, const HeightField* hf, double x, double z, double heading);
+
+// While knocked out the rider lies off the bike and the controls are held.
+inline bool bike_knocked_out(const Bike* bike) { return bike->crash_countdown > 0; }

@@ -5,6 +5,8 @@
 
 #include "core/mem.h"
 #include "physics/bike.h"
+#include "physics/drivetrain.h"
+#include "physics/rider_control.h"
 #include "physics/shape.h"
 #include "physics/world.h"
 #include "platform/log.h"
@@ -218,6 +220,8 @@ Bike* bike_create(const char* identifier, const char* number, const char* rider_
   bike->rider_mass_share = RIDER_MASS_SHARE_DEFAULT;
   create_bodies(bike);
   create_joints(bike);
+  drivetrain_setup_defaults(bike);
+  aid_setup_defaults(bike);
   bike->final_ratio = stock_final_ratio(bike->info);
 
   double total = 0;
@@ -240,6 +244,7 @@ void bike_destroy(Bike* bike) {
   for (int32_t j = 0; j < BIKE_JOINT_COUNT; j++)
     if (bike->joint[j]) dJointDestroy(bike->joint[j]);
   for (int32_t b = 0; b < BIKE_BODY_COUNT; b++) shape_instance_free(bike->shapes[b]);
+  bike_timing_free(&bike->timing);
   mem_free(bike);
 }
 

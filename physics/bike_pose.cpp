@@ -107,6 +107,25 @@ void bike_reset_pose(Bike* bike) {
   memset(bike->wheel_marks.marks, 0, sizeof bike->wheel_marks.marks);
   memset(bike->feedback, 0, sizeof bike->feedback);
   memset(bike->rider_velocity_ring, 0, sizeof bike->rider_velocity_ring);
+  memset(bike->wheel_contact, 0, sizeof bike->wheel_contact);
+  bike->steer_assist = 0;
+  bike->land_damping = 1;
+  bike->blame = 0;
+  bike->dab_latch = false;
+  bike->last_dab_input = 0;
+  bike->crashed_flag = 0;
+  bike->takeoff_tick = 0;
+  bike->landing_tick = 0;
+  bike->last_bike_contact_tick = -1;
+  bike->first_bike_contact_tick = -1;
+  memset(bike->lap_progress, 0, sizeof bike->lap_progress);
+  // The feet stand on the pegs until the first tick moves them.
+  for (int32_t i = 0; i < 3; i++) {
+    bike->left_foot_pos[i] = (float)dBodyGetPosition(frame)[i];
+    bike->right_foot_pos[i] = (float)dBodyGetPosition(frame)[i];
+    bike->left_foot_vel[i] = 0;
+    bike->right_foot_vel[i] = 0;
+  }
   bike->simulated = 1;
 }
 
