@@ -121,6 +121,8 @@ struct Bike {
 
   // ---- wheel contacts (WHEEL_FRONT, WHEEL_REAR), rewritten every tick
   WheelContact wheel_contact[2];
+  // Feedback of each wheel's ground contact joint of the last step (erosion).
+  dJointFeedback wheel_feedback[2];
 
   // ---- controls
   float throttle;
