@@ -54,13 +54,13 @@ class BikeWorld : public ::testing::Test {
     shape_cache_free();
     file_list_free();
   }
-  // A 256 x 256 ft field of 1 ft spacing (or n samples of `spacing`) from
-  // a height function of (x, z). No tilemap: every point is tile 0 with
-  // default friction.
-  void set_ground(const std::function<double(double, double)>& height, int32_t n = 256,
+  // A 256 x 256 ft field of 1 ft spacing (grid of 2^(n_log2 + 1) + 1
+  // samples of `spacing`) from a height function of (x, z). No tilemap:
+  // every point is tile 0 with default friction.
+  void set_ground(const std::function<double(double, double)>& height, int32_t n_log2 = 7,
                   float spacing = 1.0f) {
     track.hf = HeightField();
-    ASSERT_TRUE(hf_set_geometry(&track.hf, n, spacing, -1000, 1000));
+    ASSERT_TRUE(hf_set_geometry(&track.hf, n_log2, spacing, -1000, 1000));
     int32_t g = track.hf.grid_size;
     heights.assign((size_t)g * g, 0.0f);
     for (int32_t j = 0; j < g; j++)
