@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <ctime>
 
 #include "physics/bike.h"
 #include "physics/collide.h"
@@ -13,6 +14,15 @@
 #include "track/timing.h"
 
 PhysicsState physics_state;
+PhysicsProfile* physics_profile = nullptr;
+
+namespace {
+double profile_clock() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
+}
+}  // namespace
 
 void physics_state_reset() {
   memset(&physics_state, 0, sizeof physics_state);
@@ -108,6 +118,8 @@ void bike_physics_update(Bike* bike) {
 void physics_tick(BikeSlot* slots, int32_t count) {
   if (count > MAX_BIKES) count = MAX_BIKES;
   if (count < 0) count = 0;
+  PhysicsProfile* profile = physics_profile;
+  double t0 = profile ? profile_clock() : 0;
   // Contacts with the ground and the track objects; the list for pair
   // tests is kept in slot order, which makes the pair order deterministic.
   Bike* colliding[MAX_BIKES];
@@ -121,7 +133,9 @@ void physics_tick(BikeSlot* slots, int32_t count) {
   for (int32_t i = 0; i < n; i++)
     for (int32_t j = i + 1; j < n; j++) bike_pair_collide(colliding[i], colliding[j], false);
 
+  double t1 = profile ? profile_clock() : 0;
   physics_world_step();
+  double t2 = profile ? profile_clock() : 0;
 
   if (physics_state.erosion > 0) {
     for (int32_t i = 0; i < n; i++)
@@ -131,4 +145,11 @@ void physics_tick(BikeSlot* slots, int32_t count) {
 
   for (int32_t s = 0; s < count; s++)
     if (slots[s].bike) bike_physics_update(slots[s].bike);
+  if (profile) {
+    double t3 = profile_clock();
+    profile->collide_seconds += t1 - t0;
+    profile->step_seconds += t2 - t1;
+    profile->update_seconds += t3 - t2;
+    profile->ticks++;
+  }
 }

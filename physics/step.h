@@ -35,6 +35,16 @@ struct PhysicsState {
 
 extern PhysicsState physics_state;
 
+// Time spent in the phases of physics_tick, summed while `physics_profile`
+// points at a record (benchmarks); nullptr (the default) measures nothing.
+struct PhysicsProfile {
+  double collide_seconds;  // ground, objects and bike pairs
+  double step_seconds;     // the world step and emptying the contact group
+  double update_seconds;   // every bike's post-step work
+  int64_t ticks;
+};
+extern PhysicsProfile* physics_profile;
+
 // Back to a fresh session: tick 0, race start 0, no timing, no server, no
 // knockout extras, erosion off, set-up refusal long ago.
 void physics_state_reset();

@@ -41,6 +41,7 @@ Bike* ride_add_bike(Ride* ride, const char* model, double x, double z, double he
   if (!bike) return nullptr;
   bike_place(bike, x, z, heading);
   dJointGroupEmpty(contact_group);
+  apply_setup(bike);  // the rider's set-up from the settings, as a session does
   int32_t i = ride->count++;
   ride->slots[i].bike = bike;
   ride->slots[i].kind = LOCAL_RIDER;
@@ -202,4 +203,27 @@ void ride_script_controller(const Bike*, int32_t tick, void* user, float out[CON
     script->values[e.slot] = e.value;
   }
   memcpy(out, script->values, sizeof script->values);
+}
+
+void ride_launch(Bike* bike, double speed) {
+  dVector3 forward, axle;
+  dBodyVectorToWorld(bike->body[FRAME], 0, 0, -1, forward);
+  dBodyVectorToWorld(bike->body[FRAME], 1, 0, 0, axle);
+  for (int32_t b = 0; b < BIKE_BODY_COUNT; b++) {
+    dBodySetLinearVel(bike->body[b], forward[0] * speed, forward[1] * speed, forward[2] * speed);
+    dBodySetAngularVel(bike->body[b], 0, 0, 0);
+  }
+  // Rolling towards -z about the x axle: the wheel turns backwards about +x.
+  const WheelInfo* wheels[2] = {&bike->info.front_wheel, &bike->info.rear_wheel};
+  const BikeBody bodies[2] = {FRONT_WHEEL, REAR_WHEEL};
+  for (int32_t w = 0; w < 2; w++) {
+    double omega = -speed / (wheels[w]->ring_radius + wheels[w]->tyre_radius);
+    dBodySetAngularVel(bike->body[bodies[w]], axle[0] * omega, axle[1] * omega, axle[2] * omega);
+  }
+}
+
+const char* ride_model_of_class(const char* bike_class) {
+  for (int32_t i = 0; i < BIKE_CATALOGUE_COUNT; i++)
+    if (strcmp(bike_catalogue[i].bike_class, bike_class) == 0) return bike_catalogue[i].name;
+  return bike_catalogue[0].name;
 }

@@ -34,8 +34,8 @@ void ride_unload_track();
 // Everything at the start: no bikes, physics state reset (tick 0).
 void ride_init(Ride* ride);
 // Creates a bike of the catalogue entry, places it at (x, z) facing heading
-// (0 = towards -z, pi/2 = towards -x) and adds it with its controller (may be
-// nullptr: no input). nullptr when the world is missing or the ride is full.
+// (0 = towards -z, pi/2 = towards -x), applies the set-up from the settings
+// and adds it with its controller (may be nullptr: no input). nullptr when the world is missing or the ride is full.
 Bike* ride_add_bike(Ride* ride, const char* model, double x, double z, double heading,
                     RideController controller, void* user);
 // One tick: every controller, controls_apply, physics_tick, trace rows, tick + 1.
@@ -83,3 +83,10 @@ void ride_script_free(RideScript* script);
 // A RideController over a RideScript passed as user data.
 void ride_script_controller(const Bike* bike, int32_t tick, void* user,
                             float out[CONTROL_SLOT_COUNT]);
+
+// Sets the whole bike moving forward at speed (ft/s): every body's linear
+// velocity along the frame's forward axis and both wheels rolling.
+void ride_launch(Bike* bike, double speed);
+
+// The catalogue entry name of the first model of a class ("450f", "125", ...).
+const char* ride_model_of_class(const char* bike_class);
