@@ -36,3 +36,9 @@ struct FeetPose {
 };
 FeetPose feet_pose(const Bike* bike);
 void feet_update(Bike* bike);
+
+// Push of the back-up stroke at a tick (0..1, strokes of 128 ticks); before
+// the race's first whole stroke only the first 128 ticks of every 512 push.
+double backup_stroke(int32_t tick, int32_t start_tick);
+// Crash tolerance factor f at a tick (1.0 just after a long flight, else 1.5).
+double crash_tolerance(const Bike* bike, int32_t tick);

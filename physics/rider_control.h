@@ -50,3 +50,12 @@ void rider_mount_update(Bike* bike);
 void steering_update(Bike* bike);
 void arcade_update(Bike* bike);
 void wobble_damping(Bike* bike);
+
+// The steering lock (radians) at front-wheel ground speed g: the full lock up
+// to full_lock_speed, falling towards restricted_lock / (grip of the ground
+// under the front wheel) at restricted_lock_speed and beyond; never above pi/4.
+double steering_lock(const Bike* bike, double ground_speed);
+// How far (radians) lean-target steering lets the bike lean at squared frame
+// speed speed2: 0 at rest, rising to roll_limit_angle at 15 ft/s and to 2 pi
+// at the max dab speed.
+double lean_allowance(const Bike* bike, double speed2);

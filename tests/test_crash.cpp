@@ -1,1 +1,882 @@
-// placeholder
+// Dab, back-up, realignment, crash checks, the knocked-out rider's recovery
+// and the foot particles, tested on posed bikes by calling the pieces directly
+// and reading the forces and one-tick joints they leave behind.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "physics/crash.h"
+#include "physics/rider_control.h"
+#include "tests/bike_fixture.h"
+#include "track/timing.h"
+
+namespace {
+
+constexpr double PI = 3.14159265358979323846;
+constexpr double H = 1.0 / 128.0;
+
+Vec3 fv3(const float* p) { return vec3(p[0], p[1], p[2]); }
+
+// The lean of a posed bike, as the rider-control convention defines it.
+double posed_lean(const Bike* b) {
+  const dReal* r = dBodyGetRotation(b->body[FRAME]);
+  Vec3 up = vec3(r[1], r[5], r[9]);
+  Vec3 forward = vec3_normalize(vec3(-r[2], 0, -r[10]));
+  Vec3 right = vec3_cross(forward, vec3(0, 1, 0));
+  return -asin(vec3_dot(up, right));
+}
+
+std::vector<dJointID> joints_of(dBodyID body, dJointType type) {
+  std::vector<dJointID> out;
+  for (int i = 0; i < dBodyGetNumJoints(body); i++) {
+    dJointID j = dBodyGetJoint(body, i);
+    if (dJointGetType(j) == type) out.push_back(j);
+  }
+  return out;
+}
+
+int contacts_between(dBodyID a, dBodyID b) {
+  int n = 0;
+  for (dJointID j : joints_of(a, dJointTypeContact))
+    if ((dJointGetBody(j, 0) == a && dJointGetBody(j, 1) == b) ||
+        (dJointGetBody(j, 0) == b && dJointGetBody(j, 1) == a))
+      n++;
+  return n;
+}
+
+Vec3 force_on(dBodyID body) { return fx_vec(dBodyGetForce(body)); }
+
+class CrashWorld : public BikeWorld {
+ protected:
+  Bike* bike = nullptr;
+
+  void SetUp() override {
+    BikeWorld::SetUp();
+    bike = add_bike();
+    ASSERT_NE(bike, nullptr);
+    pose(0);
+  }
+
+  // The reset bike turned by heading about y after leaning by `lean` (to its
+  // left when positive), its lowest point at height y over (128, 128), every
+  // body moving forward at `speed`. The run state starts fresh; the aids are
+  // set to known values.
+  void pose(double lean, double speed = 0, double heading = 0, double y = 1) {
+    bike_reset_pose(bike);
+    dMatrix3 ry, rz, r;
+    dRFromAxisAndAngle(ry, 0, 1, 0, heading);
+    dRFromAxisAndAngle(rz, 0, 0, 1, lean);
+    dMultiply0_333(r, ry, rz);
+    Vec3 forward = vec3(-r[2], -r[6], -r[10]) * speed;
+    for (int b = 0; b < BIKE_BODY_COUNT; b++) {
+      const dReal* p = dBodyGetPosition(bike->body[b]);
+      dVector3 in = {p[0], p[1], p[2], 0}, out;
+      dMultiply0_331(out, r, in);
+      dBodySetRotation(bike->body[b], r);
+      dBodySetPosition(bike->body[b], out[0] + 128, out[1] + y, out[2] + 128);
+      dBodySetLinearVel(bike->body[b], forward.x, forward.y, forward.z);
+    }
+    BikeSetup& s = bike->setup;
+    s.auto_dab = true;
+    s.auto_align = true;
+    s.arcade = false;
+    s.max_dab_speed = 20;
+    s.roll_limit_angle = 0.5;
+    bike->steer_assist = 1;
+    physics_state.tick = 10000;
+    physics_state.race_start_tick = 0;
+  }
+  void touch(bool front, bool rear) {
+    bike->wheel_contact[WHEEL_FRONT].depth = front ? 0.1 : 0;
+    bike->wheel_contact[WHEEL_REAR].depth = rear ? 0.1 : 0;
+  }
+  Vec3 frame_axis(int column) const {
+    const dReal* r = dBodyGetRotation(bike->body[FRAME]);
+    return vec3(r[column], r[4 + column], r[8 + column]);
+  }
+  std::vector<dJointID> motors() const { return joints_of(bike->body[FRAME], dJointTypeAMotor); }
+  Vec3 seat() const {
+    Vec3 d = fv3(bike->info.rider_pos) - fv3(bike->info.frame_pos);
+    dVector3 w;
+    dBodyGetRelPointPos(bike->body[FRAME], d.x, d.y, d.z, w);
+    return fx_vec(w);
+  }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- dab
+
+TEST_F(CrashWorld, DabPosedBikesLeanAsPosed) {
+  // The tests below pose bikes at known leans; the lean function must agree.
+  for (double lean : {-0.9, -0.3, 0.0, 0.2, 0.7}) {
+    pose(lean, 0, 1.0);
+    EXPECT_NEAR(posed_lean(bike), lean, 1e-9);
+    EXPECT_NEAR(lean_angle(bike), lean, 1e-6) << lean;
+  }
+}
+
+TEST_F(CrashWorld, DabSpeedLimitRaisedForStruckBikes) {
+  struct Case {
+    double max_dab_speed;
+    float blame;
+    double limit;
+  } cases[] = {{20, 0, 20}, {20, -511, 20}, {20, -512, 75}, {20, -900, 75}, {100, -600, 100},
+               {7, 300, 7}};
+  for (const Case& c : cases) {
+    bike->setup.max_dab_speed = c.max_dab_speed;
+    bike->blame = c.blame;
+    EXPECT_EQ(dab_speed_limit(bike), c.limit) << c.max_dab_speed << " " << c.blame;
+  }
+}
+
+TEST_F(CrashWorld, DabShouldDabFollowsSpeedLeanAndThrottle) {
+  struct Case {
+    bool auto_dab;
+    double speed, lean;
+    float throttle, clutch, blame;
+    bool dab;
+  } cases[] = {
+      {false, 0, 0, 0, 0, 0, false},    // aid off
+      {true, 0, 0, 0, 0, 0, true},      // standing
+      {true, 20.5, 1.0, 0, 0, 0, false},  // above M = 20
+      {true, 20.5, 1.0, 0, 0, -512, true},  // struck: M = 75
+      // Faster than 15 ft/s the lean must reach clamp((V - 15) / 15) * 45 degrees.
+      {true, 20, 0.25, 0, 0, 0, false},  // needs pi/12 = 0.2618
+      {true, 20, 0.27, 0, 0, 0, true},
+      {true, 20, -0.27, 0, 0, 0, true},
+      {true, 15.5, 0.0, 0, 0, 0, false},  // needs 0.026
+      {true, 15.5, 0.03, 0, 0, 0, true},
+      // Throttle and clutch both on: below 5 ft/s yes, else only past pi/16.
+      {true, 4.9, 0.0, 1, 1, 0, true},
+      {true, 10, 0.19, 1, 1, 0, false},
+      {true, 10, 0.2, 1, 1, 0, true},
+      {true, 10, 0.0, 1, 0, 0, true},  // clutch out
+      {true, 10, 0.0, 0, 1, 0, true},  // throttle closed
+  };
+  for (const Case& c : cases) {
+    pose(c.lean, c.speed);
+    bike->setup.auto_dab = c.auto_dab;
+    bike->throttle = c.throttle;
+    bike->clutch = c.clutch;
+    bike->blame = c.blame;
+    double v2 = c.speed * c.speed;
+    EXPECT_EQ(should_dab(bike, v2), c.dab) << c.speed << " lean " << c.lean;
+  }
+}
+
+TEST_F(CrashWorld, DabAutoHoldOverridesBrakesForOneTick) {
+  pose(0, 2);
+  touch(true, true);
+  bike->front_brake = 0.25f;
+  bike->rear_brake = 0.5f;
+  dab_and_back_up(bike);
+  EXPECT_FLOAT_EQ(bike->dab, 0.9f);  // 1 - V / M
+  EXPECT_EQ(bike->front_brake, 1.0f);
+  EXPECT_EQ(bike->rear_brake, 1.0f);
+  // hold_velocity towards 0 with 1000 lbf: the whole force against the motion.
+  Vec3 f = force_on(bike->body[FRAME]);
+  EXPECT_NEAR(f.x, 0, 1e-9);
+  EXPECT_NEAR(f.y, 0, 1e-9);
+  EXPECT_NEAR(f.z, 1000, 1e-9);
+
+  // A dab already held stays; knocked out the foot stays up.
+  pose(0, 2);
+  touch(true, true);
+  bike->dab = 1;
+  dab_and_back_up(bike);
+  EXPECT_EQ(bike->dab, 1.0f);
+  pose(0, 2);
+  bike->crash_countdown = 300;
+  bike->dab = 1;
+  dab_and_back_up(bike);
+  EXPECT_EQ(bike->dab, 0.0f);
+
+  // No hold with a wheel in the air, or with throttle and clutch both on.
+  struct Case {
+    bool front, rear;
+    float throttle, clutch;
+  } cases[] = {{true, false, 0, 0}, {false, true, 0, 0}, {true, true, 1, 1}};
+  for (const Case& c : cases) {
+    pose(0, 2);
+    touch(c.front, c.rear);
+    bike->throttle = c.throttle;
+    bike->clutch = c.clutch;
+    dab_and_back_up(bike);
+    EXPECT_EQ(bike->front_brake, 0.0f);
+    EXPECT_EQ(vec3_length(force_on(bike->body[FRAME])), 0.0);
+    EXPECT_FLOAT_EQ(bike->dab, 0.9f);
+  }
+
+  // Through the whole post-step work the rider's own controls come back.
+  pose(0, 2);
+  touch(true, true);
+  bike->front_brake = 0.25f;
+  bike->rear_brake = 0.5f;
+  bike_physics_update(bike);
+  EXPECT_EQ(bike->front_brake, 0.25f);
+  EXPECT_EQ(bike->rear_brake, 0.5f);
+  EXPECT_EQ(bike->dab, 0.0f);
+}
+
+TEST_F(CrashWorld, DabHoldVelocityIsHorizontal) {
+  dBodyID body = dBodyCreate(physics_world);
+  struct Case {
+    Vec3 velocity, target;
+    double max_force;
+    Vec3 force;
+  } cases[] = {
+      {{0.2, 0, 0}, {0, 0, 0}, 1000, {0, 0, 0}},        // below 0.25: nothing
+      {{0, 3, 0}, {0, 0, 0}, 1000, {0, 0, 0}},          // vertical difference only
+      {{2, 0, 0}, {0, 0, 0}, 1000, {-1000, 0, 0}},      // (2 - 0.25) * 0.8 > 1
+      {{1, 0, 0}, {0, 0, 0}, 1000, {-600, 0, 0}},       // (1 - 0.25) * 0.8 = 0.6
+      {{0, 0, -3}, {0, 0, -2}, 2000, {0, 0, 1200}},     // towards the target
+      {{1, 1, 0}, {0, 0, 0}, 1000,                      // |delta| counts y, the force not
+       {-1000 * (sqrt(2.0) - 0.25) * 0.8 / sqrt(2.0), 0, 0}},
+  };
+  for (const Case& c : cases) {
+    dBodySetForce(body, 0, 0, 0);
+    dBodySetLinearVel(body, c.velocity.x, c.velocity.y, c.velocity.z);
+    hold_velocity(body, c.target, c.max_force);
+    Vec3 f = force_on(body);
+    EXPECT_NEAR(f.x, c.force.x, 1e-9);
+    EXPECT_EQ(f.y, 0.0);
+    EXPECT_NEAR(f.z, c.force.z, 1e-9);
+  }
+  dBodyDestroy(body);
+}
+
+// ---------------------------------------------------------------- back-up
+
+TEST(DabBackUpStroke, StrokesOf128TicksAfterTheStart) {
+  struct Case {
+    int32_t tick, start;
+    double s;
+  } cases[] = {
+      {1024, 0, 0.0},
+      {1024 + 64, 0, (1 - cos(2 * PI * 64 / 127)) / 2},
+      {1024 + 127, 0, 0.0},
+      {1024 + 32, 0, (1 - cos(2 * PI * 32 / 127)) / 2},
+      // Start 1000: strokes from 1024 on; before that only where tick mod 512 < 128.
+      {960, 1000, 0.0},
+      {1000, 1000, 0.0},
+      {576, 1000, (1 - cos(2 * PI * 64 / 127)) / 2},
+      {1088, 1000, (1 - cos(2 * PI * 64 / 127)) / 2},
+      {-448, 0, (1 - cos(2 * PI * 64 / 127)) / 2},  // tick mod 512 = 64
+      {-64, 0, 0.0},                                // mod 512 = 448, before 128
+  };
+  for (const Case& c : cases)
+    EXPECT_NEAR(backup_stroke(c.tick, c.start), c.s, 1e-12) << c.tick << " " << c.start;
+  EXPECT_GT(backup_stroke(1024 + 64, 0), 0.999);
+}
+
+TEST_F(CrashWorld, DabBackUpPushesBackwardsAndTurnsInStrokes) {
+  for (int32_t phase : {0, 64, 127}) {
+    pose(0, 0, 0.7);
+    bike->back_up = 1;
+    bike->steer = 0.5f;
+    physics_state.tick = 1024 * 4 + phase;
+    double s = backup_stroke(physics_state.tick, 0);
+    dab_and_back_up(bike);
+    EXPECT_EQ(bike->dab, 1.0f);
+    // Towards the rear (the frame's +z axis) at 4 s ft/s, up to 2000 lbf.
+    Vec3 expected = frame_axis(2) * (2000 * std::clamp((4 * s - 0.25) * 0.8, 0.0, 1.0));
+    if (4 * s < 0.25) expected = vec3(0, 0, 0);
+    Vec3 f = force_on(bike->body[FRAME]);
+    EXPECT_NEAR(f.x, expected.x, 1e-6) << phase;
+    EXPECT_NEAR(f.y, 0, 1e-9);
+    EXPECT_NEAR(f.z, expected.z, 1e-6) << phase;
+    auto m = motors();
+    ASSERT_EQ(m.size(), 1u);
+    EXPECT_EQ(dJointGetAMotorNumAxes(m[0]), 1);
+    dVector3 axis;
+    dJointGetAMotorAxis(m[0], 0, axis);
+    EXPECT_NEAR(axis[1], 1, 1e-12);
+    EXPECT_NEAR(dJointGetAMotorParam(m[0], dParamVel), -0.5 * s * PI / 2, 1e-12);
+    EXPECT_EQ(dJointGetAMotorParam(m[0], dParamFMax), 2000);
+    EXPECT_EQ(dJointGetBody(m[0], 1), nullptr);
+    dJointGroupEmpty(contact_group);
+  }
+  EXPECT_GT(std::fabs(-0.5 * backup_stroke(1024 * 4 + 64, 0) * PI / 2), 0.78);
+
+  // Knocked out the foot stays up; at 5 ft/s there is no back-up.
+  pose(0);
+  bike->back_up = 1;
+  bike->crash_countdown = 100;
+  dab_and_back_up(bike);
+  EXPECT_EQ(bike->dab, 0.0f);
+  pose(0, 5);
+  bike->back_up = 1;
+  bike->setup.auto_dab = false;
+  dab_and_back_up(bike);
+  EXPECT_EQ(bike->dab, 0.0f);
+  EXPECT_TRUE(motors().empty());
+}
+
+// ---------------------------------------------------------------- dab support
+
+TEST_F(CrashWorld, DabAnimRisesEightAndFallsFourPerSecond) {
+  pose(0.3, 0, 0, 0);
+  touch(true, true);
+  bike->dab = 1;
+  for (int t = 0; t < 16; t++) {
+    dab_support(bike);
+    feet_update(bike);
+  }
+  EXPECT_NEAR(bike->dab_anim, 16 * 4 * H, 1e-6);
+  bike->dab = 0;
+  for (int t = 0; t < 8; t++) feet_update(bike);
+  EXPECT_NEAR(bike->dab_anim, 8 * 4 * H, 1e-6);
+  for (int t = 0; t < 100; t++) feet_update(bike);
+  EXPECT_EQ(bike->dab_anim, 0.0f);
+  // Knocked out it rises without a dab, up to 1.
+  bike->crash_countdown = 600;
+  for (int t = 0; t < 20; t++) dab_support(bike);
+  EXPECT_EQ(bike->dab_anim, 1.0f);
+  EXPECT_EQ(vec3_length(force_on(bike->body[FRAME])), 0.0);
+}
+
+TEST_F(CrashWorld, DabSupportNeedsTheGroundWithinReach) {
+  // Front wheel in the air: the rider's centre must be within rider_pos.y + 1
+  // of the ground.
+  pose(0.5, 0, 0, 3);
+  touch(false, true);
+  bike->dab = 1;
+  dab_support(bike);
+  EXPECT_EQ(bike->dab_anim, 0.0f);
+  pose(0.5, 0, 0, 0);
+  touch(false, true);
+  bike->dab = 1;
+  dab_support(bike);
+  EXPECT_NEAR(bike->dab_anim, 8 * H, 1e-7);
+  EXPECT_GT(vec3_length(force_on(bike->body[FRAME])), 0.0);
+}
+
+TEST_F(CrashWorld, DabSupportForceRightsTheBike) {
+  struct Case {
+    double lean, speed;
+    float steer;
+    bool both_wheels;
+    bool arcade;
+    double f;  // frame x force; NAN: no rise of dab_anim
+  } cases[] = {
+      {PI / 4, 0, 0, true, false, 400},     // leaning left: pushed right
+      {-PI / 4, 0, 0, true, false, -400},   // leaning right: pushed left
+      {1.0, 0, 0, true, false, 400},        // steeper than 45 degrees: only lifted
+      {0.05, 0, 0, true, false, 0},         // q = -pi/8 * 0.05 * 16 / pi, w = 0: push scaled
+      {PI / 4, 0, 0, true, true, 0},        // arcade: the foot rises, no force
+      {0.35, 3, 0, true, false, 0},         // inside the allowance: steer decides
+      {0.35, 3, 1, true, false, 400},
+      {0.58, 16, 0, true, false, NAN},      // fast: needs 3 pi / 16
+      {0.6, 16, 0, true, false, 0},
+      {0.6, 16, 0, false, false, NAN},      // fast with a wheel up
+      {0.8, 21, 0, true, false, NAN},       // above M
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "lean " << c.lean << " speed " << c.speed);
+    pose(c.lean, c.speed, 0, 0);
+    touch(true, c.both_wheels);
+    bike->dab = 1;
+    bike->steer = c.steer;
+    bike->setup.arcade = c.arcade;
+    dab_support(bike);
+    if (std::isnan(c.f)) {
+      EXPECT_EQ(bike->dab_anim, 0.0f);
+      EXPECT_EQ(vec3_length(force_on(bike->body[FRAME])), 0.0);
+      continue;
+    }
+    EXPECT_NEAR(bike->dab_anim, 8 * H, 1e-7);
+    // The expected push from the rules, then where it acts.
+    double v2 = c.speed * c.speed, m2 = 400, lean = std::fabs(c.lean);
+    double q = (c.lean >= 0 ? -PI / 8 : PI / 8) * (lean < PI / 16 ? lean * 16 / PI : 1);
+    double f = q < 0 ? 400 : -400;
+    if (lean < PI / 32) f *= lean * 32 / PI;
+    double allowance = v2 == 0 ? 0 : (1 - pow(1 - v2 / m2, 32)) * 0.5;
+    if (v2 > 225) allowance = 0.5 + (2 * PI - 0.5) * (v2 - 225) / (m2 - 225);
+    allowance *= 1.25;
+    double sigma = q >= 0 ? -c.steer : c.steer;
+    double cc = std::clamp(2 * sigma - 1, 0.0, 1.0);
+    double t = std::clamp((lean - allowance) / 0.25, 0.0, 1.0);
+    f *= t + (1 - t) * cc;
+    if (c.arcade) f = 0;
+    if (c.f != 0) EXPECT_NEAR(f, c.f, 1e-9);  // the table's own sanity
+    Vec3 expected = vec3(0, 0, 0);
+    if (f != 0) {
+      if (frame_axis(1).y >= 0.707)
+        expected = vec3(0, std::fabs(f) / 8, 0) + frame_axis(0) * f;
+      else
+        expected = vec3(0, std::fabs(f), 0);
+    }
+    Vec3 got = force_on(bike->body[FRAME]);
+    EXPECT_NEAR(got.x, expected.x, 1e-6);
+    EXPECT_NEAR(got.y, expected.y, 1e-6);
+    EXPECT_NEAR(got.z, expected.z, 1e-6);
+    if (f != 0) {
+      // Acting at the frame point (0, 4, 0).
+      Vec3 arm = fx_vec(dBodyGetPosition(bike->body[FRAME]));
+      dVector3 w;
+      dBodyGetRelPointPos(bike->body[FRAME], 0, 4, 0, w);
+      Vec3 torque = vec3_cross(fx_vec(w) - arm, expected);
+      Vec3 got_t = fx_vec(dBodyGetTorque(bike->body[FRAME]));
+      EXPECT_NEAR(got_t.x, torque.x, 1e-6);
+      EXPECT_NEAR(got_t.y, torque.y, 1e-6);
+      EXPECT_NEAR(got_t.z, torque.z, 1e-6);
+    }
+    EXPECT_TRUE(motors().empty());  // no race timing: no realignment
+  }
+}
+
+// ---------------------------------------------------------------- realignment
+
+class DabRealign : public CrashWorld {
+ protected:
+  TimingData timing{};
+  BikeTiming leader{};
+
+  void SetUp() override {
+    CrashWorld::SetUp();
+    timing_init(&timing);
+    timing.gate_count = 3;
+    for (int k = 0; k < 3; k++) {
+      timing.gates[k].centre[0] = 128;
+      timing.gates[k].centre[2] = 28;  // far ahead of a bike facing -z
+      timing.gates[k].direction[2] = -1;
+      timing.gates[k].radius = 5;
+    }
+    timing.gates[2].centre[0] = 200;  // to the right, level with the bike
+    timing.gates[2].centre[2] = 128;
+    timing.first_lap_count = 3;
+    timing.first_lap[0] = 0;
+    timing.first_lap[1] = 1 + GATE_NO_SPLIT;
+    timing.first_lap[2] = 2;
+    timing.normal_lap_count = 3;
+    for (int k = 0; k < 3; k++) timing.normal_lap[k] = k;
+    timing_finish(&timing);
+    ASSERT_TRUE(timing.active);
+    physics_state.timing = &timing;
+    physics_state.leader = &leader;
+    physics_state.race_laps = 1;
+  }
+  void TearDown() override {
+    physics_state.timing = nullptr;
+    physics_state.leader = nullptr;
+    bike_timing_free(&leader);
+    CrashWorld::TearDown();
+  }
+  void ready(int32_t gate_position, double lean = PI / 4) {
+    pose(lean);
+    touch(true, true);
+    bike->dab = 1;
+    bike->timing.gate_position = gate_position;
+  }
+  // Puts gate k at an offset from the frame (dx to the right, dz to the rear).
+  void gate_at(int k, double dx, double dz) {
+    Vec3 p = pos(bike, FRAME);
+    timing.gates[k].centre[0] = (float)(p.x + dx);
+    timing.gates[k].centre[2] = (float)(p.z + dz);
+  }
+};
+
+TEST_F(DabRealign, TargetIsTheNextGate) {
+  bike->timing.gate_position = 1;  // entry 1 carries the no-split marker
+  Vec3 t = realign_target(bike);
+  EXPECT_EQ(t.x, 128);
+  EXPECT_EQ(t.z, 28);
+  bike->timing.gate_position = 5;  // second lap, gate 2
+  EXPECT_EQ(realign_target(bike).x, 200);
+  physics_state.timing = nullptr;  // no timing: the frame's own position
+  Vec3 p = pos(bike, FRAME);
+  t = realign_target(bike);
+  EXPECT_EQ(t.x, p.x);
+  EXPECT_EQ(t.z, p.z);
+}
+
+TEST_F(DabRealign, TurnsTowardsAGateAheadAndStillSupports) {
+  ready(1);
+  gate_at(1, 1, -100);  // 100 ft ahead, one foot to the right
+  dab_support(bike);
+  auto m = motors();
+  ASSERT_EQ(m.size(), 1u);
+  EXPECT_NEAR(dJointGetAMotorParam(m[0], dParamVel), -PI / 2, 1e-12);  // towards +x
+  EXPECT_NEAR(dJointGetAMotorParam(m[0], dParamFMax), 1.0 / 25 * bike->total_mass * 320, 1e-3);
+  EXPECT_GT(std::fabs(force_on(bike->body[FRAME]).x), 100.0);  // the support force follows
+  EXPECT_EQ(vec3_length(force_on(bike->body[REAR_WHEEL])), 0.0);
+
+  // Struck bikes turn twice as fast, the other way for a gate on the left.
+  ready(1);
+  gate_at(1, -1, -100);
+  bike->blame = -10;
+  dab_support(bike);
+  m = motors();
+  ASSERT_EQ(m.size(), 1u);
+  EXPECT_NEAR(dJointGetAMotorParam(m[0], dParamVel), PI, 1e-12);
+}
+
+TEST_F(DabRealign, WideTurnLiftsTheWheelsInsteadOfSupporting) {
+  ready(2);
+  gate_at(2, 70, -2);  // to the right, slightly ahead: outside the narrow cone
+  touch(false, true);
+  dab_support(bike);
+  auto m = motors();
+  ASSERT_EQ(m.size(), 1u);
+  EXPECT_NEAR(dJointGetAMotorParam(m[0], dParamVel), -PI / 2, 1e-12);
+  EXPECT_NEAR(dJointGetAMotorParam(m[0], dParamFMax), bike->total_mass * 320, 1e-6);
+  EXPECT_EQ(vec3_length(force_on(bike->body[FRAME])), 0.0);
+  Vec3 lift = force_on(bike->body[REAR_WHEEL]);
+  EXPECT_NEAR(lift.y, bike->total_mass * 32, 1e-9);
+  EXPECT_EQ(vec3_length(force_on(bike->body[FRONT_WHEEL])), 0.0);  // in the air
+}
+
+TEST_F(DabRealign, OnlyInARaceBeforeTheFinishAtALargeLean) {
+  struct Case {
+    const char* what;
+    int32_t gate_position;
+    double lean;
+    bool auto_align;
+    float back_up;
+    bool active;
+    bool motor;
+  } cases[] = {
+      {"ok", 1, PI / 4, true, 0, true, true},
+      {"no gate passed", 0, PI / 4, true, 0, true, false},
+      {"aid off", 1, PI / 4, false, 0, true, false},
+      {"backing up", 1, PI / 4, true, 0.2f, true, false},
+      {"small lean", 1, 0.39, true, 0, true, false},
+      {"fallen", 1, 0.35 * PI + 0.01, true, 0, true, false},
+      {"timing off", 1, PI / 4, true, 0, false, false},
+  };
+  for (const Case& c : cases) {
+    ready(c.gate_position, c.lean);
+    bike->setup.auto_align = c.auto_align;
+    bike->back_up = c.back_up;
+    timing.active = c.active;
+    dab_support(bike);
+    EXPECT_EQ(motors().size(), c.motor ? 1u : 0u) << c.what;
+    dJointGroupEmpty(contact_group);
+  }
+}
+
+TEST_F(DabRealign, FinishTestMarksTheBikeAndSkipsRealignment) {
+  // Leader done with lap 1 (positions 0..2) at tick 30; the bike at 35.
+  for (int p = 0; p < 3; p++) ASSERT_TRUE(bike_timing_credit(&leader, p, 10 + 10 * p));
+  ready(3);
+  for (int p = 0; p < 3; p++) ASSERT_TRUE(bike_timing_credit(&bike->timing, p, 15 + 10 * p));
+  dab_support(bike);
+  EXPECT_TRUE(bike->timing.finished);
+  EXPECT_TRUE(motors().empty());
+  EXPECT_GT(vec3_length(force_on(bike->body[FRAME])), 0.0);  // still supported
+  // Finished bikes stay without realignment.
+  dJointGroupEmpty(contact_group);
+  dab_support(bike);
+  EXPECT_TRUE(motors().empty());
+}
+
+// ---------------------------------------------------------------- crash checks
+
+TEST_F(CrashWorld, CrashToleranceAfterLongFlights) {
+  struct Case {
+    int32_t takeoff, landing, tick;
+    double f;
+  } cases[] = {
+      {1000, 900, 1010, 1.5},    // airborne
+      {900, 988, 988, 1.0},      // 0.6875 s flight, just landed
+      {900, 988, 1004, 1.0},     // 0.125 s after landing
+      {900, 988, 1012, 1.25},    // half-way back
+      {900, 988, 1020, 1.5},     // 0.25 s after landing
+      {900, 988, 1100, 1.5},
+      {900, 964, 964, 1.5},      // 0.5 s flight: short
+      {900, 980, 980, 1.5 - 0.5 * (80 * H - 0.559) * 7.9365087},
+      {0, 0, 5000, 1.5},         // never flew
+  };
+  for (const Case& c : cases) {
+    bike->takeoff_tick = c.takeoff;
+    bike->landing_tick = c.landing;
+    EXPECT_NEAR(crash_tolerance(bike, c.tick), c.f, 1e-6) << c.takeoff << " " << c.landing;
+  }
+}
+
+TEST_F(CrashWorld, CrashSpeedAndJoltLimits) {
+  // f = 1.0 (just after a long flight) or 1.5: 31 / 46.5 ft/s, 1376 / 2064 ft/s^2.
+  struct Case {
+    bool long_flight;
+    bool jolt;  // else the speed test
+    double amount;
+    float blame;
+    bool crash;
+  } cases[] = {
+      {true, false, 30.5, 0, false},   {true, false, 31.5, 0, true},
+      {false, false, 46, 0, false},    {false, false, 47, 0, true},
+      {true, true, 1370, 0, false},    {true, true, 1382, 0, true},
+      {false, true, 2058, 0, false},   {false, true, 2070, 0, true},
+      {false, false, 200, -1, false},  {false, true, 9000, -1, false},  // struck bikes stay on
+      {false, false, 47, 5, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.long_flight << " " << c.jolt << " " << c.amount);
+    pose(0);
+    physics_state.tick = 2000;
+    bike->takeoff_tick = c.long_flight ? 1900 : 1990;
+    bike->landing_tick = 1996;
+    bike->blame = c.blame;
+    dBodyID rider = bike->body[RIDER];
+    float* ring = bike->rider_velocity_ring[physics_state.tick % 4];
+    if (c.jolt) {
+      // At rest now, 4 ticks ago moving sideways (and falling as gravity wants).
+      ring[0] = (float)(-c.amount * 4 * H);
+      ring[1] = (float)(32 * 4 * H);
+      ring[2] = 0;
+    } else {
+      dBodySetLinearVel(rider, c.amount, 0, 0);
+      for (int i = 0; i < 3; i++) ring[i] = (float)dBodyGetLinearVel(rider)[i];
+    }
+    crash_checks(bike);
+    EXPECT_EQ(bike_knocked_out(bike), c.crash);
+    EXPECT_EQ(bike->crash_count, c.crash ? 1 : 0);
+  }
+  // The rider's speed counts against the frame's velocity at the rider's
+  // position: a spinning frame carries the rider along.
+  pose(0);
+  dBodySetAngularVel(bike->body[FRAME], 0, 10, 0);
+  Vec3 r = pos(bike, RIDER);
+  dVector3 carried;
+  dBodyGetPointVel(bike->body[FRAME], r.x, r.y, r.z, carried);
+  dBodySetLinearVel(bike->body[RIDER], carried[0], carried[1], carried[2] + 40);
+  for (int i = 0; i < 3; i++) bike->rider_velocity_ring[physics_state.tick % 4][i] = (float)carried[i];
+  bike->rider_velocity_ring[physics_state.tick % 4][2] += 40;
+  crash_checks(bike);
+  EXPECT_FALSE(bike_knocked_out(bike));
+  // Nothing while already knocked out.
+  pose(0);
+  bike->crash_countdown = 5;
+  dBodySetLinearVel(bike->body[RIDER], 500, 0, 0);
+  crash_checks(bike);
+  EXPECT_EQ(bike->crash_count, 0);
+  EXPECT_EQ(bike->crash_countdown, 5);
+}
+
+TEST_F(CrashWorld, CrashRiderLetsGoAndCountsCrashes) {
+  pose(0, 10);
+  dBodySetAngularVel(bike->body[RIDER], 0, 0, 2);
+  FeetPose feet = feet_pose(bike);
+  rider_crash(bike);
+  EXPECT_EQ(dJointGetBody(bike->joint[RIDER_MOUNT], 0), nullptr);
+  EXPECT_EQ(dJointGetBody(bike->joint[RIDER_MOUNT], 1), nullptr);
+  EXPECT_EQ(bike->crash_countdown, 512);
+  EXPECT_EQ(bike->crash_count, 1);
+  // The particles start at the riding feet with the rider's velocity there.
+  dVector3 v;
+  dBodyGetPointVel(bike->body[RIDER], feet.left.x, feet.left.y, feet.left.z, v);
+  EXPECT_NEAR(bike->left_foot_pos[0], feet.left.x, 1e-4);
+  EXPECT_NEAR(bike->left_foot_pos[1], feet.left.y, 1e-4);
+  EXPECT_NEAR(bike->left_foot_vel[0], v[0], 1e-4);
+  EXPECT_NEAR(bike->left_foot_vel[1], v[1], 1e-4);
+  EXPECT_NEAR(bike->left_foot_vel[2], v[2], 1e-4);
+  EXPECT_NEAR(bike->right_foot_pos[0], feet.right.x, 1e-4);
+  EXPECT_GT(std::fabs(bike->left_foot_vel[0] - bike->right_foot_vel[0]) +
+                std::fabs(bike->left_foot_vel[1] - bike->right_foot_vel[1]),
+            0.1);  // the spin shows
+
+  // The server's extra time by crash number; the 16th and later use the last.
+  for (int i = 0; i < KNOCKOUT_TICKS_COUNT; i++) physics_state.knockout_ticks[i] = 10 * (i + 1);
+  struct Case {
+    int32_t count_before, countdown;
+  } cases[] = {{0, 522}, {1, 532}, {14, 662}, {15, 672}, {16, 672}, {40, 672}};
+  for (const Case& c : cases) {
+    pose(0);
+    bike->crash_count = c.count_before;
+    rider_crash(bike);
+    EXPECT_EQ(bike->crash_countdown, c.countdown) << c.count_before;
+    EXPECT_EQ(bike->crash_count, c.count_before + 1);
+  }
+  // A negative extra never leaves a detached rider without a knocked-out phase.
+  pose(0);
+  physics_state.knockout_ticks[0] = -2000;
+  rider_crash(bike);
+  EXPECT_GT(bike->crash_countdown, 0);
+}
+
+// ---------------------------------------------------------------- tether
+
+TEST_F(CrashWorld, CrashTetherPullsOnlyBeyondItsLength) {
+  dWorldSetGravity(physics_world, 0, 0, 0);
+  dBodyID a = dBodyCreate(physics_world);
+  dBodyID b = dBodyCreate(physics_world);
+  dMass m;
+  dMassSetSphereTotal(&m, 1, 0.5);
+  dBodySetMass(a, &m);
+  dBodySetMass(b, &m);
+  dBodySetPosition(a, 0, 10, 0);
+  dBodySetPosition(b, 10, 10, 0);
+  // Body points 1 ft off the centres, on the line: 8 ft apart.
+  tether(a, vec3(1, 0, 0), b, vec3(-1, 0, 0), 8);
+  EXPECT_TRUE(joints_of(a, dJointTypeContact).empty());
+  tether(a, vec3(1, 0, 0), b, vec3(-1, 0, 0), 8.01);
+  EXPECT_TRUE(joints_of(a, dJointTypeContact).empty());
+  // Beyond: one joint, pulling the points together at ERP * depth / h along the
+  // unscaled separation (kp 5000, kd 500).
+  dBodySetPosition(a, 0, 10, 0);
+  dBodySetPosition(b, 12, 10, 0);
+  tether(a, vec3(1, 0, 0), b, vec3(-1, 0, 0), 8);
+  ASSERT_EQ(contacts_between(a, b), 1);
+  physics_world_step();
+  double cfm = 1 / (H * 5000 + 500), erp = H * 5000 * cfm;
+  double d = 10, depth = 2;
+  double closing = erp * depth / H / d;
+  double closing_soft = closing * (2 * d * d) / (2 * d * d + cfm / H);
+  Vec3 va = fx_vec(dBodyGetLinearVel(a)), vb = fx_vec(dBodyGetLinearVel(b));
+  EXPECT_NEAR(va.x - vb.x, closing_soft, 1e-3 * closing);
+  EXPECT_NEAR(va.x, -vb.x, 1e-9);
+  EXPECT_GT(va.x, 0);
+  EXPECT_TRUE(joints_of(a, dJointTypeContact).empty());  // one step only
+  dBodyDestroy(a);
+  dBodyDestroy(b);
+}
+
+// ---------------------------------------------------------------- knockout
+
+TEST_F(CrashWorld, KnockoutCountsDownOnlyAtRest) {
+  const BikeInfo& info = bike->info;
+  dBodyID rider = bike->body[RIDER];
+  dBodyID steering = bike->body[STEERING];
+  auto world = [](dBodyID body, Vec3 p) {
+    dVector3 w;
+    dBodyGetRelPointPos(body, p.x, p.y, p.z, w);
+    return fx_vec(w);
+  };
+  // The tethers the rules ask for in the rider's current place.
+  auto expected_tethers = [&]() {
+    double reach = 0.875 * (info.arm_lengths[0] + info.arm_lengths[1]);
+    int n = 0;
+    for (int side = 0; side < 2; side++)
+      n += vec3_length(world(rider, fv3(info.shoulder_pos[side])) -
+                       world(steering, fv3(info.grip_pos[side]))) > reach;
+    Vec3 hip = vec3(0, info.hip_pos[1][1], info.hip_pos[1][2]);
+    Vec3 bar = vec3(0, info.grip_pos[1][1], info.grip_pos[1][2] + 10.0);
+    if (bike->crash_countdown > 511)
+      n += vec3_length(world(rider, hip) - world(steering, bar)) > 8;
+    return n;
+  };
+  pose(0);
+  rider_crash(bike);
+  ASSERT_EQ(bike->crash_countdown, 512);
+  // Sliding away from the bike: the countdown stands and the hands hold on.
+  Vec3 r = pos(bike, RIDER);
+  dBodySetPosition(rider, r.x + 6, r.y, r.z);
+  dBodySetLinearVel(rider, 2.0, 0, 0);
+  int expected = expected_tethers();
+  EXPECT_GE(expected, 2);
+  knockout_step(bike);
+  EXPECT_EQ(bike->crash_countdown, 512);
+  EXPECT_EQ(contacts_between(rider, steering), expected);
+  EXPECT_EQ(contacts_between(rider, bike->body[FRAME]), 0);
+  dJointGroupEmpty(contact_group);
+
+  // Sliding through the bike: the rider's shape collides with its own frame.
+  Vec3 f = pos(bike, FRAME);
+  dBodySetPosition(rider, f.x, f.y, f.z);
+  dBodySetLinearVel(rider, 0, -3, 0);
+  knockout_step(bike);
+  EXPECT_EQ(bike->crash_countdown, 512);
+  EXPECT_GT(contacts_between(rider, bike->body[FRAME]), 0);
+  for (dJointID j : joints_of(rider, dJointTypeContact))
+    if (dJointGetBody(j, 1) == rider) EXPECT_TRUE(dJointGetBody(j, 0) == bike->body[FRAME] ||
+                                                  dJointGetBody(j, 0) == steering);
+  dJointGroupEmpty(contact_group);
+
+  // At rest it counts; the walk back begins with 511 left.
+  dBodySetLinearVel(rider, 1.9, 0, 0);
+  knockout_step(bike);
+  EXPECT_EQ(bike->crash_countdown, 511);
+  EXPECT_EQ(contacts_between(rider, steering), 0);  // no hands while at rest
+  dJointGroupEmpty(contact_group);
+  dBodySetLinearVel(rider, 0, 0, 0);
+  for (int t = 0; t < 100; t++) knockout_step(bike);
+  EXPECT_EQ(bike->crash_countdown, 411);
+}
+
+TEST_F(CrashWorld, KnockoutWalkBackTethersShrinkToTheSeat) {
+  // The rider lifted straight up from its seat by `up`: the three walk-back
+  // tethers act when that exceeds L = 5 clamp((countdown - 128) / 384, 0, 1).
+  struct Case {
+    int32_t countdown;
+    double up;
+    int joints;
+  } cases[] = {
+      {511, 4.98, 0}, {511, 4.99, 3}, {320, 2.49, 0}, {320, 2.51, 3},
+      {128, 0.0, 0},  {128, 0.01, 3}, {5, 0.01, 3},   {600, 4.99, 0},  // 600: L = 5
+  };
+  for (const Case& c : cases) {
+    pose(0);
+    rider_crash(bike);
+    bike->crash_countdown = c.countdown;
+    Vec3 s = seat();
+    dBodySetPosition(bike->body[RIDER], s.x, s.y + c.up, s.z);
+    walk_back(bike);
+    EXPECT_EQ(contacts_between(bike->body[FRAME], bike->body[RIDER]), c.joints)
+        << c.countdown << " " << c.up;
+    dJointGroupEmpty(contact_group);
+  }
+}
+
+TEST_F(CrashWorld, KnockoutHighSideFootStepsOver) {
+  struct Case {
+    double lean;
+    int32_t countdown;
+    double away;  // distance of the foot from its target
+    bool left;    // which foot moves
+    double speed;
+  } cases[] = {
+      {0.3, 319, 3.0, false, 4},   {-0.3, 319, 3.0, true, 4},
+      {0.0, 200, 1.0 / 64, false, 2},  // close: e shorter than 1
+      {0.3, 320, 3.0, false, 0},   // too early
+  };
+  for (const Case& c : cases) {
+    pose(c.lean);
+    rider_crash(bike);
+    bike->crash_countdown = c.countdown;
+    int side = c.left ? 0 : 1;
+    dVector3 target;
+    const float* peg = bike->info.footpeg_pos[side];
+    dBodyGetRelPointPos(bike->body[FRAME], peg[0], peg[1] + 3, peg[2] + 1, target);
+    float* foot = c.left ? bike->left_foot_pos : bike->right_foot_pos;
+    float* vel = c.left ? bike->left_foot_vel : bike->right_foot_vel;
+    float* other_vel = c.left ? bike->right_foot_vel : bike->left_foot_vel;
+    foot[0] = (float)(target[0] - c.away);
+    foot[1] = (float)target[1];
+    foot[2] = (float)target[2];
+    for (int i = 0; i < 3; i++) vel[i] = other_vel[i] = 0.5f;
+    walk_back(bike);
+    if (c.speed == 0) {
+      EXPECT_EQ(vel[0], 0.5f);
+      continue;
+    }
+    EXPECT_NEAR(vel[0], c.speed, 1e-3) << c.lean;
+    EXPECT_NEAR(vel[1], 0, 1e-3);
+    EXPECT_EQ(other_vel[0], 0.5f);
+  }
+}
+
+TEST_F(CrashWorld, KnockoutRemountPutsTheRiderOnItsSeat) {
+  pose(0.2, 0, 1.0);
+  rider_crash(bike);
+  bike->crash_countdown = 1;
+  dBodyID rider = bike->body[RIDER];
+  dBodySetPosition(rider, 140, 1, 130);
+  dMatrix3 tumbled;
+  dRFromAxisAndAngle(tumbled, 1, 0, 0, 2.0);
+  dBodySetRotation(rider, tumbled);
+  dBodySetLinearVel(rider, 0.5, 0, 0);
+  knockout_step(bike);
+  EXPECT_EQ(bike->crash_countdown, 0);
+  EXPECT_EQ(dJointGetBody(bike->joint[RIDER_MOUNT], 0), rider);
+  EXPECT_EQ(dJointGetBody(bike->joint[RIDER_MOUNT], 1), bike->body[FRAME]);
+  Vec3 s = seat(), p = pos(bike, RIDER);
+  EXPECT_NEAR(p.x, s.x, 1e-9);
+  EXPECT_NEAR(p.y, s.y, 1e-9);
+  EXPECT_NEAR(p.z, s.z, 1e-9);
+  const dReal* rr = dBodyGetRotation(rider);
+  const dReal* fr = dBodyGetRotation(bike->body[FRAME]);
+  for (int i = 0; i < 12; i++) EXPECT_NEAR(rr[i], fr[i], 1e-9);
+  EXPECT_EQ(vel(bike, RIDER).x, 0.5);  // velocity kept
+}
