@@ -291,7 +291,7 @@ bool main_loop_frame() {
     program.lineup[0] = last;
     session_start(settings.track, program.lineup, false, settings.record.index == 1,
                   (int32_t)settings.minutes.value * 60 * TICKS_PER_SECOND,
-                  (int32_t)settings.laps.value);
+                  (int32_t)settings.laps.value, settings.skill.index);
   }
   if (program.session_loaded) terrain_frame_update();
   message_history_expire(message_history, program.clock);

@@ -11,7 +11,7 @@
 #include "track/track.h"
 
 bool session_start(const char* track_name, const int32_t* lineup, bool demo_playback,
-                   bool record_demo, int32_t time_limit_ticks, int32_t laps) {
+                   bool record_demo, int32_t time_limit_ticks, int32_t laps, int32_t robot_skill) {
   program.session_loaded = false;
   if (!track_name) return false;
   // Keep the track when it is the same one.

@@ -7,6 +7,7 @@
 #include "core/main_loop.h"
 #include "core/messages.h"
 #include "core/program.h"
+#include "race/series.h"
 #include "core/startup.h"
 #include "core/subsystems.h"
 #include "physics/world.h"

@@ -11,6 +11,7 @@
 #include "core/main_loop.h"
 #include "core/messages.h"
 #include "core/program.h"
+#include "race/series.h"
 #include "core/subsystems.h"
 #include "physics/world.h"
 #include "platform/input.h"
@@ -174,7 +175,7 @@ int program_run(int argc, const char* const* argv) {
     program.view_order_count = 0;
     if (!demo) program.lineup[0] = ROBOT;
     // 29.
-    if (startup_track) session_start(startup_track, program.lineup, demo, false, 0, 1000);
+    if (startup_track) session_start(startup_track, program.lineup, demo, false, 0, 1000, settings.skill.index);
     // 30.
     program.view_mode = RIDE_VIEW;
     program.menu_state = run_options.connect ? -1 : 0;

@@ -16,8 +16,6 @@ void simulate_tick_subsystems() {}
 int32_t track_camera_count() { return 0; }
 bool demo_read_header(const char*, const char**) { return false; }
 void demo_seek_seconds(double) {}
-void series_list_load() {}
-void series_list_free() {}
 bool race_leader_finished() { return false; }
 
 void render_detect_gl() {}
