@@ -7,6 +7,7 @@
 
 #include "core/config.h"
 #include "core/files.h"
+#include "core/program.h"
 #include "platform/log.h"
 
 namespace {
@@ -29,7 +30,7 @@ enum OptionId {
   OPT_HEIGHT, OPT_DEPTH, OPT_ZDEPTH, OPT_DRAW_FPS, OPT_DRAW_TIME, OPT_DRAW_PING, OPT_DRAW_SPEED,
   OPT_DRAW_RENDER_STATS, OPT_ACCURATE_SKIP, OPT_TRACK, OPT_CONNECT, OPT_PASSWORD,
   OPT_CHASE_CENTER, OPT_OPEN_HOME, OPT_GLFINISH, OPT_PRINT_ORIENTATION, OPT_HEADLESS, OPT_TICKS,
-  OPT_INPUT_SCRIPT,
+  OPT_INPUT_SCRIPT, OPT_LINEUP,
 };
 
 struct OptionRow {
@@ -88,6 +89,7 @@ const OptionRow option_table[] = {
     {"--headless", NONE, OPT_HEADLESS},
     {"--ticks", INT, OPT_TICKS},
     {"--input-script", TEXT, OPT_INPUT_SCRIPT},
+    {"--lineup", TEXT, OPT_LINEUP},
 };
 
 int clamp_int(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; }
@@ -106,6 +108,27 @@ bool option_matches(const char* arg, const char* name, const char** inline_value
     return true;
   }
   return false;
+}
+
+// "--lineup CODES": comma-separated line-up codes for slots 0, 1, ...; at
+// least one and at most one per slot, each a decimal integer.
+bool parse_lineup(const char* value) {
+  int32_t codes[MAX_BIKES];
+  int32_t n = 0;
+  const char* p = value;
+  while (true) {
+    char* end = nullptr;
+    long code = strtol(p, &end, 10);
+    if (end == p || code < -2147483647L || code > 2147483647L || n >= MAX_BIKES) return false;
+    codes[n++] = (int32_t)code;
+    if (*end == 0) break;
+    if (*end != ',') return false;
+    p = end + 1;
+  }
+  memset(run_options.lineup, 0, sizeof run_options.lineup);
+  memcpy(run_options.lineup, codes, sizeof(int32_t) * n);
+  run_options.lineup_count = n;
+  return true;
 }
 
 // Applies one option with its value; false means "Bad arg".
@@ -216,6 +239,7 @@ bool apply_option(OptionId id, const char* value) {
       run_options.ticks = i;
       return true;
     case OPT_INPUT_SCRIPT: run_options.input_script = intern_string(value); return true;
+    case OPT_LINEUP: return parse_lineup(value);
   }
   return false;
 }

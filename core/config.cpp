@@ -1,6 +1,7 @@
 // Reading and writing the "config" file and bike set-up files, the setters
 // with their value rules, the presets and the derived run-time values.
 #include "core/config.h"
+#include "physics/catalogue.h"
 
 #include <cctype>
 #include <cerrno>
@@ -232,16 +233,8 @@ void config_set_bike_hook(void (*hook)(const char* bike_name)) { bike_hook = hoo
 // ---------------------------------------------------------------- set-up keys
 
 static bool bike_set(const char* value) {
-  static const char* const OLD_NAMES[] = {"crf250", "kx250f", "rmz250", "yz250f"};
-  char mapped[32];
-  for (const char* old : OLD_NAMES) {
-    if (strcmp(value, old) == 0) {
-      snprintf(mapped, sizeof mapped, "%s(2008)", old);
-      value = mapped;
-      break;
-    }
-  }
-  if (!choice_set(&settings.bike, value)) return false;
+  value = bike_model_current_name(value);
+  if (!value || !choice_set(&settings.bike, value)) return false;
   if (bike_hook) bike_hook(choice_text(&settings.bike));
   settings.bike_texture.index = 0;
   return true;

@@ -222,13 +222,6 @@ void handle_key_event(const InputEvent& event) {
   }
 }
 
-void simulate_tick() {
-  // Replays, collisions, roost, the world step, erosion, robots and the
-  // post-step, race bookkeeping and the starting gate.
-  simulate_tick_subsystems();
-  program.tick++;
-}
-
 void main_loop_run_ticks(ClockValue now) {
   FrameTimer& t = main_loop_state.timer;
   while (t.simulation_time + 1e-9 < t.target_time && !program.quit) {

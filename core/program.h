@@ -53,6 +53,10 @@ struct RunOptions {
   bool headless;
   int64_t ticks;  // quit after this many simulation ticks; -1 = never
   const char* input_script;
+  // "--lineup CODES": with "--track", start-up starts a race with these
+  // line-up codes and no menu open. lineup_count 0 = not given.
+  int32_t lineup[MAX_BIKES];
+  int32_t lineup_count;
 };
 
 extern RunOptions run_options;

@@ -174,11 +174,20 @@ int program_run(int argc, const char* const* argv) {
     for (BikeSlot& slot : program.slots) slot = {nullptr, REPLAYED, nullptr};
     program.view_order_count = 0;
     if (!demo) program.lineup[0] = ROBOT;
-    // 29.
-    if (startup_track) session_start(startup_track, program.lineup, demo, false, 0, 1000, settings.skill.index);
+    // 29. "--lineup" with "--track" starts the race the New Race menu would
+    // start, with no menu open.
+    bool quick_race = !demo && run_options.track && run_options.lineup_count > 0;
+    if (quick_race) {
+      memcpy(program.lineup, run_options.lineup, sizeof program.lineup);
+      session_start(startup_track, program.lineup, false, settings.record.index == 1,
+                    (int32_t)settings.minutes.value * 60 * TICKS_PER_SECOND,
+                    (int32_t)settings.laps.value, settings.skill.index);
+    } else if (startup_track) {
+      session_start(startup_track, program.lineup, demo, false, 0, 1000, settings.skill.index);
+    }
     // 30.
     program.view_mode = RIDE_VIEW;
-    program.menu_state = run_options.connect ? -1 : 0;
+    program.menu_state = run_options.connect || quick_race ? -1 : 0;
     main_loop();
   }
   return shutdown_sequence();

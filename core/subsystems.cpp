@@ -10,13 +10,8 @@
 
 void bike_catalogue_free() { shape_cache_free(); }
 
-void bikes_free_all() {}
 
-void simulate_tick_subsystems() {}
 int32_t track_camera_count() { return 0; }
-bool demo_read_header(const char*, const char**) { return false; }
-void demo_seek_seconds(double) {}
-bool race_leader_finished() { return false; }
 
 void render_detect_gl() {}
 void render_load_startup_images() {}

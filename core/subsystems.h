@@ -22,7 +22,6 @@ void bikes_free_all();
 // time trial); false when the track cannot be loaded.
 bool session_start(const char* track, const int32_t* lineup, bool demo_playback,
                    bool record_demo, int32_t time_limit_ticks, int32_t laps, int32_t robot_skill);
-void simulate_tick_subsystems();
 int32_t track_camera_count();
 bool demo_read_header(const char* path, const char** track_out);
 void demo_seek_seconds(double delta);

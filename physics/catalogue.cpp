@@ -19,6 +19,19 @@ int32_t bike_catalogue_index(const char* name) {
   return found;
 }
 
+const char* bike_model_current_name(const char* name) {
+  static const char* const OLD_NAMES[] = {"crf250", "kx250f", "rmz250", "yz250f"};
+  if (!name) return nullptr;
+  for (const char* old : OLD_NAMES) {
+    if (strcmp(name, old) == 0) {
+      char mapped[32];
+      snprintf(mapped, sizeof mapped, "%s(2008)", old);
+      return intern_string(mapped);
+    }
+  }
+  return intern_string(name);
+}
+
 const BikeInfo* find_bike_info(const char* name) {
   int32_t found = bike_catalogue_index(name);
   if (found >= 0) return &bike_catalogue[found];

@@ -119,6 +119,10 @@ extern const BikeInfo* const bike_catalogue;
 // entry containing "125" (when the identifier does) or "250f" (otherwise),
 // else to the first entry, with a message. Never nullptr.
 const BikeInfo* find_bike_info(const char* name);
+// The current name of a bike model: the older names "crf250", "kx250f",
+// "rmz250" and "yz250f" become "<name>(2008)"; others are returned as given.
+// The result is interned (nullptr stays nullptr).
+const char* bike_model_current_name(const char* name);
 // Index of an exact identifier, -1 when unknown (no fallback, no message).
 int32_t bike_catalogue_index(const char* name);
 

@@ -46,6 +46,10 @@ TEST(CommandLine, BadValuesExitWithTheirMessage) {
       {{"--fake-loss", "half"}, "Bad arg for --fake-loss\n"},
       {{"--chase-center", "1,2"}, "Bad arg for --chase-center\n"},
       {{"--ticks", "many"}, "Bad arg for --ticks\n"},
+      {{"--lineup", "1,,2"}, "Bad arg for --lineup\n"},
+      {{"--lineup", "1,x"}, "Bad arg for --lineup\n"},
+      {{"--lineup", ""}, "Bad arg for --lineup\n"},
+      {{"--lineup", "1,"}, "Bad arg for --lineup\n"},
       {{"--lod-bias"}, "Bad arg for --lod-bias\n"},  // value missing at the end
       {{"--track"}, "Bad arg for --track\n"},
       {{"-x"}, "bad option '-x'\n"},
@@ -162,4 +166,23 @@ TEST(CommandLine, ConnectStripsPrefixAndFillsHistory) {
   EXPECT_STREQ(run_options.connect, "example.org");
   EXPECT_STREQ(settings.server_name_hist[0].text, "example.org");
   EXPECT_STREQ(run_options.track, "practice");  // dropped later by start-up
+}
+
+TEST(CommandLine, LineupCodesFillTheSlotsInOrder) {
+  Parsed p = parse({"--track", "practice", "--lineup", "1,2,1042,0,3"});
+  EXPECT_EQ(p.result, COMMAND_LINE_OK) << p.error;
+  ASSERT_EQ(run_options.lineup_count, 5);
+  const int32_t want[] = {1, 2, 1042, 0, 3};
+  for (int32_t i = 0; i < 5; i++) EXPECT_EQ(run_options.lineup[i], want[i]);
+  EXPECT_EQ(run_options.lineup[5], 0);
+  // One code per slot at most.
+  std::string many = "1";
+  for (int32_t i = 1; i < MAX_BIKES; i++) many += ",2";
+  p = parse({"--lineup", many.c_str()});
+  EXPECT_EQ(p.result, COMMAND_LINE_OK);
+  EXPECT_EQ(run_options.lineup_count, MAX_BIKES);
+  many += ",2";
+  p = parse({"--lineup", many.c_str()});
+  EXPECT_EQ(p.result, COMMAND_LINE_EXIT_ERROR);
+  EXPECT_EQ(p.error, "Bad arg for --lineup\n");
 }
