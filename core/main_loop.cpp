@@ -1,5 +1,8 @@
 // main_loop: draw, sound, frame timing, then the ticks the time pays for.
 #include "core/main_loop.h"
+#include "core/session.h"
+#include "physics/rider_control.h"
+#include "race/race.h"
 
 #include <dirent.h>
 
@@ -71,7 +74,11 @@ bool tick_controls() {
   if (menu_open || program.view_mode == TITLE_VIEW) return true;
   const float* c = program.controls;
   if (viewed_is_local()) {
-    // Applying the controls to the bike belongs to the bike physics.
+    Bike* bike = program.slots[program.viewed_slot].bike;
+    if (bike) controls_apply(bike, c);
+    // In time trial, backing up can abort the attempt.
+    if (race_session.time_trial && settings.time_trial_abort.index == 1 && c[BACK_UP] > 0.5)
+      time_trial_restart();
   } else if (program.view_mode == CHASE_VIEW) {
     program.orbit_angle += c[STEER] * M_PI / 512;
     if (program.orbit_angle > M_PI) program.orbit_angle -= 2 * M_PI;

@@ -192,9 +192,50 @@ void fill_physics_state() {
 
 void session_bikes_free() { destroy_bikes(); }
 
+// The practice ghost's bikes: one replayed bike per rider of the demo being
+// played, in the slots the player gave them.
+void practice_ghosts_create() {
+  int32_t count = demo_player_bike_count();
+  for (int32_t i = 0; i < count; i++) {
+    int32_t s = demo_player.slots[i];
+    if (s <= 0 || s >= MAX_BIKES || program.slots[s].bike) continue;
+    DemoRider rider;
+    demo_player_rider(i, &rider);
+    double x, z, heading;
+    start_position(s, &x, &z, &heading);
+    Bike* bike = bike_create(bike_model_current_name(rider.model), rider.number,
+                             texture_or_null(rider.textures[TEXTURE_RIDER]),
+                             texture_or_null(rider.textures[TEXTURE_HELMET]),
+                             texture_or_null(rider.textures[TEXTURE_BIKE]),
+                             texture_or_null(rider.textures[TEXTURE_WHEEL]), s);
+    if (!bike) continue;
+    bike_place(bike, x, z, heading);
+    dJointGroupEmpty(contact_group);
+    bike_disable(bike);
+    program.slots[s].bike = bike;
+    program.slots[s].kind = REPLAYED;
+    program.view_order[program.view_order_count++] = s;
+  }
+}
+
+void practice_ghosts_remove() {
+  for (int32_t s = 1; s < MAX_BIKES; s++) {
+    if (!program.slots[s].bike || program.slots[s].kind != REPLAYED) continue;
+    program.slots[s].sound = nullptr;
+    bike_destroy(program.slots[s].bike);
+    program.slots[s].bike = nullptr;
+    history_clear(s);
+  }
+  program.view_order_count = 0;
+  for (int32_t s = 0; s < MAX_BIKES; s++)
+    if (program.slots[s].bike) program.view_order[program.view_order_count++] = s;
+}
+
 bool session_start(const char* track_name, const int32_t* lineup, bool demo_playback,
                    bool record_demo, int32_t time_limit_ticks, int32_t laps, int32_t robot_skill) {
   program.session_loaded = false;
+  demo_hooks.create_ghosts = practice_ghosts_create;
+  demo_hooks.remove_ghosts = practice_ghosts_remove;
   // 1.
   race_session.position_count = 0;
   race_session.result_count = 0;
@@ -223,12 +264,17 @@ bool session_start(const char* track_name, const int32_t* lineup, bool demo_play
   race_session_reset();
   race_session.local_slot = NO_LOCAL_SLOT;
   race_session.time_trial = time_trial;
-  race_session.playing_demo = demo_playback;
   race_session.robot_skill = robot_skill;
   race_session.length.start_tick = start_tick;
   race_session.length.time_limit = time_limit_ticks > 0 ? time_limit_ticks : 0;
   race_session.length.extra_laps = laps;
   race_session.length.half_way_lap = RACE_LAPS_UNSET;
+  // The demo to play: its header sets the race clock and names the riders.
+  if (demo_playback) {
+    demo_playback = demo_play_start(session_options.demo_path ? session_options.demo_path
+                                                              : run_options.demo_file);
+    if (demo_playback) laps = race_session.length.extra_laps;
+  }
   // 9. The track, reloaded only when it changed or a reload was asked for.
   if (!track_name) return false;
   if (!track.loaded || !track.name || strcmp(track.name, track_name) != 0 ||
@@ -307,7 +353,20 @@ bool session_start(const char* track_name, const int32_t* lineup, bool demo_play
   loading_done("Loading bikes");
   // 14.
   history_clear_all();
-  if (record_demo) demo_record_start();
+  // Practice: the fastest lap so far rides along as a ghost, and every lap
+  // is recorded so that a faster one can replace it.
+  if (run_options.practice && !demo_playback && program.slots[0].kind == LOCAL_RIDER &&
+      demo_play_start(nullptr)) {
+    practice_ghosts_create();
+    int32_t first_lap_end = track.timing.first_lap_count - 1;
+    for (int32_t i = 0; i < demo_player_bike_count(); i++) {
+      int32_t g = demo_player.slots[i];
+      if (g > 0 && g < MAX_BIKES && program.slots[g].bike && first_lap_end >= 0)
+        program.slots[g].bike->timing.gate_position = first_lap_end;
+    }
+  }
+  if (record_demo || (run_options.practice && program.slots[0].kind == LOCAL_RIDER))
+    demo_record_start();
   // 15.
   print_messagef("%d MB texture memory used\n", (int)(texture_memory_used() / (1024 * 1024)));
   textures_purge(false);

@@ -17,6 +17,9 @@ enum LineupCode : int32_t {
 
 struct SessionOptions {
   bool force_reload;  // "forcereload": the next session start reloads the track
+  // The demo a playback session plays (nullptr: the one named on the command
+  // line, else the default demo).
+  const char* demo_path;
 };
 extern SessionOptions session_options;
 
@@ -24,3 +27,6 @@ extern SessionOptions session_options;
 void time_trial_restart();
 // Destroys every bike (slots become empty and replayed).
 void session_bikes_free();
+// The practice ghost's replayed bikes (the demo player's hooks).
+void practice_ghosts_create();
+void practice_ghosts_remove();

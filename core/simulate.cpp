@@ -45,7 +45,12 @@ void race_bookkeeping() {
     int32_t progress =
         bike_gate_progress(&track.timing, &bike->timing, (float)p[0], (float)p[2], program.tick,
                            leader_timing(), race_session.length.race_laps);
-    if (progress & GATE_LAP_DONE) lap_done = true;
+    if (progress & GATE_LAP_DONE) {
+      lap_done = true;
+      // Practice: the lap just ridden may become the new ghost.
+      if (run_options.practice && s == 0 && program.slots[0].kind == LOCAL_RIDER)
+        demo_practice_lap_done();
+    }
   }
   if (lap_done) results_update();
   if (program.tick % POSITION_PERIOD == 0) {

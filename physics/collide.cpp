@@ -93,8 +93,7 @@ bool wheel_ground_collide(Bike* bike, int32_t wheel) {
   double kp, kd;
   double k = wheel_ground_stiffness(record->depth, info.tyre_radius, &kp, &kd);
   int32_t tile = contact_tile_index(&track.hf, record->point.x, record->point.z);
-  Vec3 force =
-      rolling_resistance_force(to_vec(dBodyGetLinearVel(body)), record->normal, k, tile);
+  Vec3 force = rolling_resistance_force(to_vec(dBodyGetLinearVel(body)), record->normal, k, tile);
   dBodyAddForce(body, force.x, force.y, force.z);
   return true;
 }

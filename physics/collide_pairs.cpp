@@ -12,6 +12,7 @@
 #include "physics/step.h"
 #include "physics/world.h"
 #include "track/objects.h"
+#include "track/timing.h"
 #include "track/track.h"
 
 namespace {
@@ -57,10 +58,10 @@ const WheelInfo& wheel_info(const Bike* bike, BikeBody wheel) {
 // world space (a bike's instance) or in an object's own coordinates.
 struct Striker {
   const Shape* shape;
-  dBodyID body;    // may be nullptr (static object)
-  int32_t part;    // PART_* bit of the striking bike's part, 0 for an object
-  bool local;      // elements in the object's coordinates
-  Vec3 position;   // bounding-sphere centre (body or object position)
+  dBodyID body;   // may be nullptr (static object)
+  int32_t part;   // PART_* bit of the striking bike's part, 0 for an object
+  bool local;     // elements in the object's coordinates
+  Vec3 position;  // bounding-sphere centre (body or object position)
   double rotation[3][3];
 };
 
@@ -83,8 +84,7 @@ void apply_contact(ContactMode mode, dBodyID struck, dBodyID striker, const Cont
   if (mode == MODE_JOINT) {
     dContact contact;
     if (!physics_world || !contact_group ||
-        !soft_dcontact(hit.point, hit.normal, hit.depth, params.mu, params.kp, params.kd,
-                       &contact))
+        !soft_dcontact(hit.point, hit.normal, hit.depth, params.mu, params.kp, params.kd, &contact))
       return;
     dJointID joint = dJointCreateContact(physics_world, contact_group, &contact);
     dJointAttach(joint, struck, striker);
@@ -293,21 +293,34 @@ int32_t bike_object_collide(Bike* bike, const Shape* object_shape, const float p
   if ((hits & PART_RIDER) && !bike_knocked_out(bike) && bike->blame >= 0) {
     dBodyID rider = bike->body[RIDER];
     Vec3 rider_pos = body_position(rider);
-    Vec3 relative =
-        to_vec(dBodyGetLinearVel(rider)) - point_velocity(object_body, rider_pos);
+    Vec3 relative = to_vec(dBodyGetLinearVel(rider)) - point_velocity(object_body, rider_pos);
     if (vec3_length_sq(relative) > OBJECT_CRASH_SPEED * OBJECT_CRASH_SPEED) rider_crash(bike);
   }
   return hits;
 }
+
+namespace {
+// Whether statue `index` is the plate of a starting gate.
+bool starting_gate_statue(int32_t index) {
+  int32_t count = track.timing.starting_gate_count;
+  if (count > TIMING_MAX_STARTING_GATES) count = TIMING_MAX_STARTING_GATES;
+  for (int32_t g = 0; g < count; g++)
+    if (track.timing.starting_gates[g].statue == index) return true;
+  return false;
+}
+}  // namespace
 
 void bike_objects_collide(Bike* bike) {
   if (!bike) return;
   Vec3 at = body_position(bike->body[FRAME]);
   GrowArray<int32_t> near;
   statues_near((float)at.x, (float)at.z, &near);
+  // The starting gates hold bikes back only around the start.
+  bool gates_solid = starting_gates_solid(physics_state.tick, physics_state.race_start_tick);
   for (int32_t k = 0; k < near.count; k++) {
     Statue* statue = grow_at(track.objects.statues, near.data[k]);
     if (!statue || !statue->shape) continue;
+    if (!gates_solid && starting_gate_statue(near.data[k])) continue;
     const float position[3] = {statue->x, statue->y, statue->z};
     if (bike_object_collide(bike, statue->shape, position, statue->orientation, nullptr))
       statue->last_hit_tick = physics_state.tick;

@@ -1,10 +1,11 @@
 // Crashes: the checks that throw the rider off, the knocked-out phase with the
 // rider tied to the handlebar, the walk back onto the seat and the remount.
+#include "physics/crash.h"
+
 #include <cmath>
 
 #include "core/common.h"
 #include "physics/bike.h"
-#include "physics/crash.h"
 #include "physics/rider_control.h"
 #include "physics/shape.h"
 #include "physics/step.h"
@@ -144,7 +145,7 @@ void rider_crash(Bike* bike) {
   bike->right_foot_pos[2] = (float)feet.right.z;
   for (int32_t i = 0; i < 3; i++) bike->right_foot_vel[i] = (float)v[i];
 
-  int32_t index = bike->crash_count < 0 ? 0
+  int32_t index = bike->crash_count < 0                          ? 0
                   : bike->crash_count > KNOCKOUT_TICKS_COUNT - 1 ? KNOCKOUT_TICKS_COUNT - 1
                                                                  : bike->crash_count;
   // A server's extra time never makes the phase end before it starts (the
@@ -186,10 +187,9 @@ void walk_back(Bike* bike) {
   dBodyID frame = bike->body[FRAME];
   dBodyID rider = bike->body[RIDER];
   Vec3 seat = fvec(info.rider_pos) - fvec(info.frame_pos);
-  double length =
-      WALK_BACK_LENGTH *
-      clampd((bike->crash_countdown - WALK_BACK_SEATED) / (double)(WALK_BACK_START + 1 - WALK_BACK_SEATED),
-             0, 1);
+  double length = WALK_BACK_LENGTH * clampd((bike->crash_countdown - WALK_BACK_SEATED) /
+                                                (double)(WALK_BACK_START + 1 - WALK_BACK_SEATED),
+                                            0, 1);
   tether(frame, seat, rider, vec3(0, 0, 0), length);
   tether(frame, seat + vec3(-5, 10, 0), rider, vec3(-5, 10, 0), length);
   tether(frame, seat + vec3(5, 10, 0), rider, vec3(5, 10, 0), length);

@@ -58,9 +58,7 @@ double frame_speed_sq(const Bike* bike) {
   return vec3_length_sq(body_linear_vel(bike->body[FRAME]));
 }
 
-bool wheel_touches(const Bike* bike, int32_t wheel) {
-  return bike->wheel_contact[wheel].depth > 0;
-}
+bool wheel_touches(const Bike* bike, int32_t wheel) { return bike->wheel_contact[wheel].depth > 0; }
 
 bool arcade_on(const Bike* bike) { return bike->setup.arcade && !physics_state.no_arcade; }
 
@@ -144,8 +142,8 @@ double lean_allowance(const Bike* bike, double v2, double m2) {
   } else if (v2 <= DAB_FAST_SPEED_SQ) {
     allowance = (1 - pow(1 - clampd(v2 / m2, 0, 1), 32)) * limit;
   } else {
-    allowance = limit + (2 * PI - limit) * clampd((v2 - DAB_FAST_SPEED_SQ) / (m2 - DAB_FAST_SPEED_SQ),
-                                                  0, 1);
+    allowance = limit + (2 * PI - limit) *
+                            clampd((v2 - DAB_FAST_SPEED_SQ) / (m2 - DAB_FAST_SPEED_SQ), 0, 1);
   }
   return 1.25 * allowance;
 }
@@ -194,8 +192,8 @@ void support_force(Bike* bike, double v2, double lean) {
 }  // namespace
 
 double backup_stroke(int32_t tick, int32_t start_tick) {
-  int32_t strokes_from = floor_div(start_tick + BACKUP_STROKE_TICKS, BACKUP_STROKE_TICKS) *
-                         BACKUP_STROKE_TICKS;
+  int32_t strokes_from =
+      floor_div(start_tick + BACKUP_STROKE_TICKS, BACKUP_STROKE_TICKS) * BACKUP_STROKE_TICKS;
   if (tick < strokes_from && positive_mod(tick, 512) >= BACKUP_STROKE_TICKS) return 0;
   double phase = positive_mod(tick, BACKUP_STROKE_TICKS) / 127.0;
   return (1 - cos(2 * PI * phase)) / 2;
@@ -274,9 +272,8 @@ void dab_support(Bike* bike) {
   double m = dab_speed_limit(bike);
   if (v2 > m * m) return;
   double lean = lean_angle(bike);
-  if (v2 > DAB_FAST_SPEED_SQ &&
-      !(wheel_touches(bike, WHEEL_FRONT) && wheel_touches(bike, WHEEL_REAR) &&
-        fabs(lean) >= 3 * PI / 16))
+  if (v2 > DAB_FAST_SPEED_SQ && !(wheel_touches(bike, WHEEL_FRONT) &&
+                                  wheel_touches(bike, WHEEL_REAR) && fabs(lean) >= 3 * PI / 16))
     return;
   bike->dab_anim = (float)fmin(1.0, bike->dab_anim + DAB_ANIM_RISE * TICK_SECONDS);
   if (arcade_on(bike)) return;

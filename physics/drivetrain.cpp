@@ -7,11 +7,12 @@
 // Signs: the REAR_AXLE hinge rate (swingarm relative to the wheel about the
 // axle) is positive while the wheel rolls forwards, so a positive engine
 // speed and a positive clutch torque drive the bike forwards.
+#include "physics/drivetrain.h"
+
 #include <cmath>
 
 #include "core/common.h"
 #include "physics/bike.h"
-#include "physics/drivetrain.h"
 
 namespace {
 
@@ -144,8 +145,8 @@ void drivetrain_update(Bike* bike) {
   double ratio = gear_total_ratio(bike, bike->gear);
   if (!(ratio > 0)) {
     // No usable gear: the engine runs free and the clutch follows the wheel.
-    bike->engine_speed = (float)(bike->engine_speed +
-                                 TICK_SECONDS * engine_torque(bike) / bike->engine_inertia);
+    bike->engine_speed =
+        (float)(bike->engine_speed + TICK_SECONDS * engine_torque(bike) / bike->engine_inertia);
     bike->clutch_twist = (float)wrap_angle(theta);
     return;
   }
@@ -165,9 +166,9 @@ void drivetrain_update(Bike* bike) {
   dBodyAddRelTorque(bike->body[REAR_WHEEL], -drive, 0, 0);
   dBodyAddRelTorque(bike->body[FRAME], drive, 0, 0);
 
-  bike->engine_speed = (float)(bike->engine_speed + TICK_SECONDS *
-                                                        (engine_torque(bike) - drive / ratio) /
-                                                        bike->engine_inertia);
+  bike->engine_speed =
+      (float)(bike->engine_speed +
+              TICK_SECONDS * (engine_torque(bike) - drive / ratio) / bike->engine_inertia);
   bike->clutch_twist =
       (float)wrap_angle(bike->clutch_twist + TICK_SECONDS * bike->engine_speed / ratio);
 }
@@ -180,8 +181,8 @@ void brakes_update(Bike* bike) {
   double front = su.brake_torque * clamp_value(bike->front_brake, 0, 1);
   if (su.front_antilock && front_touches && contact_speed(bike, WHEEL_FRONT) > SLIP_SPEED)
     front = 0;
-  bool front_rule = su.stop_wheelies == STOP_WHEELIES_CODE_YES ||
-                    su.stop_wheelies == STOP_WHEELIES_CODE_FRONT;
+  bool front_rule =
+      su.stop_wheelies == STOP_WHEELIES_CODE_YES || su.stop_wheelies == STOP_WHEELIES_CODE_FRONT;
   if (front_rule && front_touches && !rear_touches) front = 0;
 
   double rear = su.rear_brake_torque * clamp_value(bike->rear_brake, 0, 1);

@@ -46,8 +46,8 @@ Vec3 point_velocity(dBodyID body, Vec3 p) {
 
 // One flailing foot after its free move: gravity, the ground, drag, the leg's
 // reach from the hip and the plane 1 ft below the hips.
-void foot_constrain(dBodyID rider, float* pos_f, float* vel_f, Vec3 hip, Vec3 down, Vec3 plane_point,
-                    double reach) {
+void foot_constrain(dBodyID rider, float* pos_f, float* vel_f, Vec3 hip, Vec3 down,
+                    Vec3 plane_point, double reach) {
   Vec3 pos = fvec(pos_f);
   Vec3 vel = fvec(vel_f);
   vel.y -= GRAVITY * TICK_SECONDS;
@@ -167,5 +167,6 @@ void feet_update(Bike* bike) {
   Vec3 plane_point = hip_l + down;
   double reach = (double)info.leg_lengths[0] + info.leg_lengths[1];
   foot_constrain(rider, bike->left_foot_pos, bike->left_foot_vel, hip_l, down, plane_point, reach);
-  foot_constrain(rider, bike->right_foot_pos, bike->right_foot_vel, hip_r, down, plane_point, reach);
+  foot_constrain(rider, bike->right_foot_pos, bike->right_foot_vel, hip_r, down, plane_point,
+                 reach);
 }

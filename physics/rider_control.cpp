@@ -1,5 +1,7 @@
 // The rider's controls as the bike receives them, the start hold, and the
 // set-up: the aids' creation values and the copy of the settings into a bike.
+#include "physics/rider_control.h"
+
 #include <cmath>
 #include <cstring>
 
@@ -7,7 +9,6 @@
 #include "core/messages.h"
 #include "physics/bike.h"
 #include "physics/drivetrain.h"
-#include "physics/rider_control.h"
 #include "physics/step.h"
 
 namespace {
@@ -209,7 +210,6 @@ bool apply_setup(Bike* bike) {
   su.auto_dab = choice_yes(s.auto_dab);
   su.auto_align = choice_yes(s.auto_align);
   su.arcade = !physics_state.no_arcade && choice_yes(s.arcade);
-  if (bike->land_damping < 1) bike->land_damping = 1;
 
   // Suspension, brakes, clutch, sprockets and the final drive.
   drivetrain_apply_settings(bike);

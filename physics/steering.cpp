@@ -206,8 +206,8 @@ void rider_mount_update(Bike* bike) {
   double y = vec3_dot(d, up);
 
   // Fore-aft: the rider leans forward (lean < 0) or sinks back when sitting low.
-  double zt = clampd((0.5 + bike->dab / 2.0) * y - bike->lean, -MOUNT_FORE_AFT_LIMIT,
-                     MOUNT_FORE_AFT_LIMIT);
+  double zt =
+      clampd((0.5 + bike->dab / 2.0) * y - bike->lean, -MOUNT_FORE_AFT_LIMIT, MOUNT_FORE_AFT_LIMIT);
   double kp, kd;
   if (z < -MOUNT_FORE_AFT_LIMIT || z >= MOUNT_FORE_AFT_LIMIT) {
     kp = kd = MOUNT_STOP_STIFFNESS;
@@ -366,8 +366,8 @@ void arcade_update(Bike* bike) {
   // Yaw drag far behind the frame keeps the bike pointing along its path.
   dVector3 v;
   dBodyGetRelPointVel(frame, 0, 0, ARCADE_DRAG_ARM, v);
-  dBodyAddForceAtRelPos(frame, -ARCADE_DRAG * v[0], -ARCADE_DRAG * v[1], -ARCADE_DRAG * v[2], 0,
-                        0, ARCADE_DRAG_ARM);
+  dBodyAddForceAtRelPos(frame, -ARCADE_DRAG * v[0], -ARCADE_DRAG * v[1], -ARCADE_DRAG * v[2], 0, 0,
+                        ARCADE_DRAG_ARM);
 }
 
 void wobble_damping(Bike* bike) {

@@ -65,8 +65,7 @@ void joint_motor_push(dJointID joint, double force) {
       dJointSetHingeParam(joint, dParamVel, vel);
       dJointSetHingeParam(joint, dParamFMax, fmax);
       break;
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -209,14 +208,13 @@ void drivetrain_apply_settings(Bike* bike) {
       high_speed_factor(s.shock_compression_adjustment.value) * info.shock_hs_compression;
   su.shock_ls_compression =
       low_speed_factor(s.shock_slow_compression_adjustment.value) * info.shock_ls_compression;
-  su.shock_hs_rebound =
-      high_speed_factor(s.shock_rebound_adjustment.value) * info.shock_hs_rebound;
+  su.shock_hs_rebound = high_speed_factor(s.shock_rebound_adjustment.value) * info.shock_hs_rebound;
   su.shock_ls_rebound =
       low_speed_factor(s.shock_slow_rebound_adjustment.value) * info.shock_ls_rebound;
   su.shock_spring = range_value(s.shock_spring_rate_adjustment.value, info.shock_spring_min,
                                 info.shock_spring_max);
-  su.shock_preload = range_value(s.shock_preload_adjustment.value, info.shock_preload_min,
-                                 info.shock_preload_max);
+  su.shock_preload =
+      range_value(s.shock_preload_adjustment.value, info.shock_preload_min, info.shock_preload_max);
 
   su.brake_torque = clamp_value(s.brake_torque.value, 0, MAX_BRAKE_TORQUE);
   su.rear_brake_torque = clamp_value(s.rear_brake_torque.value, 0, MAX_BRAKE_TORQUE);
@@ -224,8 +222,8 @@ void drivetrain_apply_settings(Bike* bike) {
 
   su.front_sprocket_adjustment = clamp_value(s.front_sprocket_adjustment.value, -2, 2);
   su.rear_sprocket_adjustment = clamp_value(s.rear_sprocket_adjustment.value, -2, 2);
-  bike->final_ratio = (float)final_drive_ratio(info, su.front_sprocket_adjustment,
-                                               su.rear_sprocket_adjustment);
+  bike->final_ratio =
+      (float)final_drive_ratio(info, su.front_sprocket_adjustment, su.rear_sprocket_adjustment);
 
   su.front_antilock = choice_is(s.front_brake, "Antilock");
   su.rear_antilock = choice_is(s.rear_brake, "Antilock");

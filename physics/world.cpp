@@ -1,5 +1,8 @@
 #include "physics/world.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 #include "core/common.h"
 #include "platform/log.h"
 
@@ -8,7 +11,21 @@ dJointGroupID contact_group = nullptr;
 
 namespace {
 bool ode_open = false;
+int64_t ode_messages = 0;
+
+// The dynamics library's warnings (for example a degenerate constraint
+// system in one step) go to the log, not to standard error: the first ones
+// in full, then one line per 1024 with the count.
+void ode_message(int num, const char* msg, va_list ap) {
+  ode_messages++;
+  if (ode_messages > 16 && ode_messages % 1024 != 0) return;
+  char text[256];
+  vsnprintf(text, sizeof text, msg, ap);
+  log_printf("Physics message %d (%lld so far): %s\n", num, (long long)ode_messages, text);
 }
+}  // namespace
+
+int64_t physics_message_count() { return ode_messages; }
 
 bool physics_world_create() {
   if (physics_world && contact_group) return true;
@@ -18,6 +35,7 @@ bool physics_world_create() {
       return false;
     }
     ode_open = true;
+    dSetMessageHandler(ode_message);
   }
   if (!physics_world) physics_world = dWorldCreate();
   if (!physics_world) {

@@ -7,6 +7,8 @@
 
 #include <ode/ode.h>
 
+#include <cstdint>
+
 // Gravity along y, feet per second squared.
 constexpr double WORLD_GRAVITY_Y = -32.0;
 
@@ -22,6 +24,8 @@ bool physics_world_create();
 // Destroys the contact group and the world and closes the dynamics library.
 // Every bike must have been destroyed before. Harmless when nothing exists.
 void physics_world_destroy();
+// Warnings of the dynamics library since start-up (they are logged).
+int64_t physics_message_count();
 // One exact step of TICK_SECONDS, then the contact group is emptied. Nothing
 // happens without a world.
 void physics_world_step();

@@ -47,7 +47,7 @@ int contacts_between(dBodyID a, dBodyID b) {
 
 Vec3 force_on(dBodyID body) { return fx_vec(dBodyGetForce(body)); }
 
-class CrashWorld : public BikeWorld {
+class PosedBike : public BikeWorld {
  protected:
   Bike* bike = nullptr;
 
@@ -59,10 +59,11 @@ class CrashWorld : public BikeWorld {
   }
 
   // The reset bike turned by heading about y after leaning by `lean` (to its
-  // left when positive), its lowest point at height y over (128, 128), every
+  // left when positive), raised by y and moved over (128, 128), every
   // body moving forward at `speed`. The run state starts fresh; the aids are
   // set to known values.
   void pose(double lean, double speed = 0, double heading = 0, double y = 1) {
+    dJointGroupEmpty(contact_group);
     bike_reset_pose(bike);
     dMatrix3 ry, rz, r;
     dRFromAxisAndAngle(ry, 0, 1, 0, heading);
@@ -104,11 +105,17 @@ class CrashWorld : public BikeWorld {
   }
 };
 
+// The suites.
+class DabAids : public PosedBike {};
+class CrashRider : public PosedBike {};
+class KnockoutRider : public PosedBike {};
+class FeetParticles : public PosedBike {};
+
 }  // namespace
 
 // ---------------------------------------------------------------- dab
 
-TEST_F(CrashWorld, DabPosedBikesLeanAsPosed) {
+TEST_F(DabAids, PosedBikesLeanAsPosed) {
   // The tests below pose bikes at known leans; the lean function must agree.
   for (double lean : {-0.9, -0.3, 0.0, 0.2, 0.7}) {
     pose(lean, 0, 1.0);
@@ -117,13 +124,13 @@ TEST_F(CrashWorld, DabPosedBikesLeanAsPosed) {
   }
 }
 
-TEST_F(CrashWorld, DabSpeedLimitRaisedForStruckBikes) {
+TEST_F(DabAids, SpeedLimitRaisedForStruckBikes) {
   struct Case {
     double max_dab_speed;
     float blame;
     double limit;
-  } cases[] = {{20, 0, 20}, {20, -511, 20}, {20, -512, 75}, {20, -900, 75}, {100, -600, 100},
-               {7, 300, 7}};
+  } cases[] = {{20, 0, 20},    {20, -511, 20},   {20, -512, 75},
+               {20, -900, 75}, {100, -600, 100}, {7, 300, 7}};
   for (const Case& c : cases) {
     bike->setup.max_dab_speed = c.max_dab_speed;
     bike->blame = c.blame;
@@ -131,16 +138,16 @@ TEST_F(CrashWorld, DabSpeedLimitRaisedForStruckBikes) {
   }
 }
 
-TEST_F(CrashWorld, DabShouldDabFollowsSpeedLeanAndThrottle) {
+TEST_F(DabAids, ShouldDabFollowsSpeedLeanAndThrottle) {
   struct Case {
     bool auto_dab;
     double speed, lean;
     float throttle, clutch, blame;
     bool dab;
   } cases[] = {
-      {false, 0, 0, 0, 0, 0, false},    // aid off
-      {true, 0, 0, 0, 0, 0, true},      // standing
-      {true, 20.5, 1.0, 0, 0, 0, false},  // above M = 20
+      {false, 0, 0, 0, 0, 0, false},        // aid off
+      {true, 0, 0, 0, 0, 0, true},          // standing
+      {true, 20.5, 1.0, 0, 0, 0, false},    // above M = 20
       {true, 20.5, 1.0, 0, 0, -512, true},  // struck: M = 75
       // Faster than 15 ft/s the lean must reach clamp((V - 15) / 15) * 45 degrees.
       {true, 20, 0.25, 0, 0, 0, false},  // needs pi/12 = 0.2618
@@ -166,7 +173,7 @@ TEST_F(CrashWorld, DabShouldDabFollowsSpeedLeanAndThrottle) {
   }
 }
 
-TEST_F(CrashWorld, DabAutoHoldOverridesBrakesForOneTick) {
+TEST_F(DabAids, AutoHoldOverridesBrakesForOneTick) {
   pose(0, 2);
   touch(true, true);
   bike->front_brake = 0.25f;
@@ -220,19 +227,21 @@ TEST_F(CrashWorld, DabAutoHoldOverridesBrakesForOneTick) {
   EXPECT_EQ(bike->dab, 0.0f);
 }
 
-TEST_F(CrashWorld, DabHoldVelocityIsHorizontal) {
+TEST_F(DabAids, HoldVelocityIsHorizontal) {
   dBodyID body = dBodyCreate(physics_world);
   struct Case {
     Vec3 velocity, target;
     double max_force;
     Vec3 force;
   } cases[] = {
-      {{0.2, 0, 0}, {0, 0, 0}, 1000, {0, 0, 0}},        // below 0.25: nothing
-      {{0, 3, 0}, {0, 0, 0}, 1000, {0, 0, 0}},          // vertical difference only
-      {{2, 0, 0}, {0, 0, 0}, 1000, {-1000, 0, 0}},      // (2 - 0.25) * 0.8 > 1
-      {{1, 0, 0}, {0, 0, 0}, 1000, {-600, 0, 0}},       // (1 - 0.25) * 0.8 = 0.6
-      {{0, 0, -3}, {0, 0, -2}, 2000, {0, 0, 1200}},     // towards the target
-      {{1, 1, 0}, {0, 0, 0}, 1000,                      // |delta| counts y, the force not
+      {{0.2, 0, 0}, {0, 0, 0}, 1000, {0, 0, 0}},     // below 0.25: nothing
+      {{0, 3, 0}, {0, 0, 0}, 1000, {0, 0, 0}},       // vertical difference only
+      {{2, 0, 0}, {0, 0, 0}, 1000, {-1000, 0, 0}},   // (2 - 0.25) * 0.8 > 1
+      {{1, 0, 0}, {0, 0, 0}, 1000, {-600, 0, 0}},    // (1 - 0.25) * 0.8 = 0.6
+      {{0, 0, -3}, {0, 0, -2}, 2000, {0, 0, 1200}},  // towards the target
+      {{1, 1, 0},
+       {0, 0, 0},
+       1000,  // |delta| counts y, the force not
        {-1000 * (sqrt(2.0) - 0.25) * 0.8 / sqrt(2.0), 0, 0}},
   };
   for (const Case& c : cases) {
@@ -271,7 +280,7 @@ TEST(DabBackUpStroke, StrokesOf128TicksAfterTheStart) {
   EXPECT_GT(backup_stroke(1024 + 64, 0), 0.999);
 }
 
-TEST_F(CrashWorld, DabBackUpPushesBackwardsAndTurnsInStrokes) {
+TEST_F(DabAids, BackUpPushesBackwardsAndTurnsInStrokes) {
   for (int32_t phase : {0, 64, 127}) {
     pose(0, 0, 0.7);
     bike->back_up = 1;
@@ -316,7 +325,7 @@ TEST_F(CrashWorld, DabBackUpPushesBackwardsAndTurnsInStrokes) {
 
 // ---------------------------------------------------------------- dab support
 
-TEST_F(CrashWorld, DabAnimRisesEightAndFallsFourPerSecond) {
+TEST_F(DabAids, AnimRisesEightAndFallsFourPerSecond) {
   pose(0.3, 0, 0, 0);
   touch(true, true);
   bike->dab = 1;
@@ -330,14 +339,15 @@ TEST_F(CrashWorld, DabAnimRisesEightAndFallsFourPerSecond) {
   EXPECT_NEAR(bike->dab_anim, 8 * 4 * H, 1e-6);
   for (int t = 0; t < 100; t++) feet_update(bike);
   EXPECT_EQ(bike->dab_anim, 0.0f);
-  // Knocked out it rises without a dab, up to 1.
+  // Knocked out it rises without a dab, up to 1, and nothing pushes.
+  dBodySetForce(bike->body[FRAME], 0, 0, 0);
   bike->crash_countdown = 600;
   for (int t = 0; t < 20; t++) dab_support(bike);
   EXPECT_EQ(bike->dab_anim, 1.0f);
   EXPECT_EQ(vec3_length(force_on(bike->body[FRAME])), 0.0);
 }
 
-TEST_F(CrashWorld, DabSupportNeedsTheGroundWithinReach) {
+TEST_F(DabAids, SupportNeedsTheGroundWithinReach) {
   // Front wheel in the air: the rider's centre must be within rider_pos.y + 1
   // of the ground.
   pose(0.5, 0, 0, 3);
@@ -353,7 +363,7 @@ TEST_F(CrashWorld, DabSupportNeedsTheGroundWithinReach) {
   EXPECT_GT(vec3_length(force_on(bike->body[FRAME])), 0.0);
 }
 
-TEST_F(CrashWorld, DabSupportForceRightsTheBike) {
+TEST_F(DabAids, SupportForceRightsTheBike) {
   struct Case {
     double lean, speed;
     float steer;
@@ -361,17 +371,15 @@ TEST_F(CrashWorld, DabSupportForceRightsTheBike) {
     bool arcade;
     double f;  // frame x force; NAN: no rise of dab_anim
   } cases[] = {
-      {PI / 4, 0, 0, true, false, 400},     // leaning left: pushed right
-      {-PI / 4, 0, 0, true, false, -400},   // leaning right: pushed left
-      {1.0, 0, 0, true, false, 400},        // steeper than 45 degrees: only lifted
-      {0.05, 0, 0, true, false, 0},         // q = -pi/8 * 0.05 * 16 / pi, w = 0: push scaled
-      {PI / 4, 0, 0, true, true, 0},        // arcade: the foot rises, no force
-      {0.35, 3, 0, true, false, 0},         // inside the allowance: steer decides
-      {0.35, 3, 1, true, false, 400},
-      {0.58, 16, 0, true, false, NAN},      // fast: needs 3 pi / 16
-      {0.6, 16, 0, true, false, 0},
-      {0.6, 16, 0, false, false, NAN},      // fast with a wheel up
-      {0.8, 21, 0, true, false, NAN},       // above M
+      {PI / 4, 0, 0, true, false, 400},    // leaning left: pushed right
+      {-PI / 4, 0, 0, true, false, -400},  // leaning right: pushed left
+      {1.0, 0, 0, true, false, 400},       // steeper than 45 degrees: only lifted
+      {0.05, 0, 0, true, false, 0},        // q = -pi/8 * 0.05 * 16 / pi, w = 0: push scaled
+      {PI / 4, 0, 0, true, true, 0},       // arcade: the foot rises, no force
+      {0.35, 3, 0, true, false, 0},        // inside the allowance: steer decides
+      {0.35, 3, 1, true, false, 400},     {0.58, 16, 0, true, false, NAN},  // fast: needs 3 pi / 16
+      {0.6, 16, 0, true, false, 0},       {0.6, 16, 0, false, false, NAN},  // fast with a wheel up
+      {0.8, 21, 0, true, false, NAN},                                       // above M
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "lean " << c.lean << " speed " << c.speed);
@@ -400,7 +408,9 @@ TEST_F(CrashWorld, DabSupportForceRightsTheBike) {
     double t = std::clamp((lean - allowance) / 0.25, 0.0, 1.0);
     f *= t + (1 - t) * cc;
     if (c.arcade) f = 0;
-    if (c.f != 0) EXPECT_NEAR(f, c.f, 1e-9);  // the table's own sanity
+    if (c.f != 0) {
+      EXPECT_NEAR(f, c.f, 1e-9);  // the table's own sanity
+    }
     Vec3 expected = vec3(0, 0, 0);
     if (f != 0) {
       if (frame_axis(1).y >= 0.707)
@@ -429,13 +439,13 @@ TEST_F(CrashWorld, DabSupportForceRightsTheBike) {
 
 // ---------------------------------------------------------------- realignment
 
-class DabRealign : public CrashWorld {
+class DabRealign : public PosedBike {
  protected:
   TimingData timing{};
   BikeTiming leader{};
 
   void SetUp() override {
-    CrashWorld::SetUp();
+    PosedBike::SetUp();
     timing_init(&timing);
     timing.gate_count = 3;
     for (int k = 0; k < 3; k++) {
@@ -462,7 +472,7 @@ class DabRealign : public CrashWorld {
     physics_state.timing = nullptr;
     physics_state.leader = nullptr;
     bike_timing_free(&leader);
-    CrashWorld::TearDown();
+    PosedBike::TearDown();
   }
   void ready(int32_t gate_position, double lean = PI / 4) {
     pose(lean);
@@ -574,20 +584,20 @@ TEST_F(DabRealign, FinishTestMarksTheBikeAndSkipsRealignment) {
 
 // ---------------------------------------------------------------- crash checks
 
-TEST_F(CrashWorld, CrashToleranceAfterLongFlights) {
+TEST_F(CrashRider, ToleranceAfterLongFlights) {
   struct Case {
     int32_t takeoff, landing, tick;
     double f;
   } cases[] = {
-      {1000, 900, 1010, 1.5},    // airborne
-      {900, 988, 988, 1.0},      // 0.6875 s flight, just landed
-      {900, 988, 1004, 1.0},     // 0.125 s after landing
-      {900, 988, 1012, 1.25},    // half-way back
-      {900, 988, 1020, 1.5},     // 0.25 s after landing
+      {1000, 900, 1010, 1.5},  // airborne
+      {900, 988, 988, 1.0},    // 0.6875 s flight, just landed
+      {900, 988, 1004, 1.0},   // 0.125 s after landing
+      {900, 988, 1012, 1.25},  // half-way back
+      {900, 988, 1020, 1.5},   // 0.25 s after landing
       {900, 988, 1100, 1.5},
-      {900, 964, 964, 1.5},      // 0.5 s flight: short
+      {900, 964, 964, 1.5},  // 0.5 s flight: short
       {900, 980, 980, 1.5 - 0.5 * (80 * H - 0.559) * 7.9365087},
-      {0, 0, 5000, 1.5},         // never flew
+      {0, 0, 5000, 1.5},  // never flew
   };
   for (const Case& c : cases) {
     bike->takeoff_tick = c.takeoff;
@@ -596,7 +606,7 @@ TEST_F(CrashWorld, CrashToleranceAfterLongFlights) {
   }
 }
 
-TEST_F(CrashWorld, CrashSpeedAndJoltLimits) {
+TEST_F(CrashRider, SpeedAndJoltLimits) {
   // f = 1.0 (just after a long flight) or 1.5: 31 / 46.5 ft/s, 1376 / 2064 ft/s^2.
   struct Case {
     bool long_flight;
@@ -605,11 +615,10 @@ TEST_F(CrashWorld, CrashSpeedAndJoltLimits) {
     float blame;
     bool crash;
   } cases[] = {
-      {true, false, 30.5, 0, false},   {true, false, 31.5, 0, true},
-      {false, false, 46, 0, false},    {false, false, 47, 0, true},
-      {true, true, 1370, 0, false},    {true, true, 1382, 0, true},
-      {false, true, 2058, 0, false},   {false, true, 2070, 0, true},
-      {false, false, 200, -1, false},  {false, true, 9000, -1, false},  // struck bikes stay on
+      {true, false, 30.5, 0, false},  {true, false, 31.5, 0, true}, {false, false, 46, 0, false},
+      {false, false, 47, 0, true},    {true, true, 1370, 0, false}, {true, true, 1382, 0, true},
+      {false, true, 2058, 0, false},  {false, true, 2070, 0, true}, {false, false, 200, -1, false},
+      {false, true, 9000, -1, false},  // struck bikes stay on
       {false, false, 47, 5, true},
   };
   for (const Case& c : cases) {
@@ -642,7 +651,8 @@ TEST_F(CrashWorld, CrashSpeedAndJoltLimits) {
   dVector3 carried;
   dBodyGetPointVel(bike->body[FRAME], r.x, r.y, r.z, carried);
   dBodySetLinearVel(bike->body[RIDER], carried[0], carried[1], carried[2] + 40);
-  for (int i = 0; i < 3; i++) bike->rider_velocity_ring[physics_state.tick % 4][i] = (float)carried[i];
+  for (int i = 0; i < 3; i++)
+    bike->rider_velocity_ring[physics_state.tick % 4][i] = (float)carried[i];
   bike->rider_velocity_ring[physics_state.tick % 4][2] += 40;
   crash_checks(bike);
   EXPECT_FALSE(bike_knocked_out(bike));
@@ -655,7 +665,7 @@ TEST_F(CrashWorld, CrashSpeedAndJoltLimits) {
   EXPECT_EQ(bike->crash_countdown, 5);
 }
 
-TEST_F(CrashWorld, CrashRiderLetsGoAndCountsCrashes) {
+TEST_F(CrashRider, RiderLetsGoAndCountsCrashes) {
   pose(0, 10);
   dBodySetAngularVel(bike->body[RIDER], 0, 0, 2);
   FeetPose feet = feet_pose(bike);
@@ -698,7 +708,7 @@ TEST_F(CrashWorld, CrashRiderLetsGoAndCountsCrashes) {
 
 // ---------------------------------------------------------------- tether
 
-TEST_F(CrashWorld, CrashTetherPullsOnlyBeyondItsLength) {
+TEST_F(CrashRider, TetherPullsOnlyBeyondItsLength) {
   dWorldSetGravity(physics_world, 0, 0, 0);
   dBodyID a = dBodyCreate(physics_world);
   dBodyID b = dBodyCreate(physics_world);
@@ -735,7 +745,7 @@ TEST_F(CrashWorld, CrashTetherPullsOnlyBeyondItsLength) {
 
 // ---------------------------------------------------------------- knockout
 
-TEST_F(CrashWorld, KnockoutCountsDownOnlyAtRest) {
+TEST_F(KnockoutRider, CountsDownOnlyAtRest) {
   const BikeInfo& info = bike->info;
   dBodyID rider = bike->body[RIDER];
   dBodyID steering = bike->body[STEERING];
@@ -753,8 +763,7 @@ TEST_F(CrashWorld, KnockoutCountsDownOnlyAtRest) {
                        world(steering, fv3(info.grip_pos[side]))) > reach;
     Vec3 hip = vec3(0, info.hip_pos[1][1], info.hip_pos[1][2]);
     Vec3 bar = vec3(0, info.grip_pos[1][1], info.grip_pos[1][2] + 10.0);
-    if (bike->crash_countdown > 511)
-      n += vec3_length(world(rider, hip) - world(steering, bar)) > 8;
+    if (bike->crash_countdown > 511) n += vec3_length(world(rider, hip) - world(steering, bar)) > 8;
     return n;
   };
   pose(0);
@@ -780,8 +789,9 @@ TEST_F(CrashWorld, KnockoutCountsDownOnlyAtRest) {
   EXPECT_EQ(bike->crash_countdown, 512);
   EXPECT_GT(contacts_between(rider, bike->body[FRAME]), 0);
   for (dJointID j : joints_of(rider, dJointTypeContact))
-    if (dJointGetBody(j, 1) == rider) EXPECT_TRUE(dJointGetBody(j, 0) == bike->body[FRAME] ||
-                                                  dJointGetBody(j, 0) == steering);
+    if (dJointGetBody(j, 1) == rider) {
+      EXPECT_TRUE(dJointGetBody(j, 0) == bike->body[FRAME] || dJointGetBody(j, 0) == steering);
+    }
   dJointGroupEmpty(contact_group);
 
   // At rest it counts; the walk back begins with 511 left.
@@ -795,7 +805,7 @@ TEST_F(CrashWorld, KnockoutCountsDownOnlyAtRest) {
   EXPECT_EQ(bike->crash_countdown, 411);
 }
 
-TEST_F(CrashWorld, KnockoutWalkBackTethersShrinkToTheSeat) {
+TEST_F(KnockoutRider, WalkBackTethersShrinkToTheSeat) {
   // The rider lifted straight up from its seat by `up`: the three walk-back
   // tethers act when that exceeds L = 5 clamp((countdown - 128) / 384, 0, 1).
   struct Case {
@@ -819,7 +829,7 @@ TEST_F(CrashWorld, KnockoutWalkBackTethersShrinkToTheSeat) {
   }
 }
 
-TEST_F(CrashWorld, KnockoutHighSideFootStepsOver) {
+TEST_F(KnockoutRider, HighSideFootStepsOver) {
   struct Case {
     double lean;
     int32_t countdown;
@@ -827,9 +837,10 @@ TEST_F(CrashWorld, KnockoutHighSideFootStepsOver) {
     bool left;    // which foot moves
     double speed;
   } cases[] = {
-      {0.3, 319, 3.0, false, 4},   {-0.3, 319, 3.0, true, 4},
+      {0.3, 319, 3.0, false, 4},
+      {-0.3, 319, 3.0, true, 4},
       {0.0, 200, 1.0 / 64, false, 2},  // close: e shorter than 1
-      {0.3, 320, 3.0, false, 0},   // too early
+      {0.3, 320, 3.0, false, 0},       // too early
   };
   for (const Case& c : cases) {
     pose(c.lean);
@@ -857,7 +868,7 @@ TEST_F(CrashWorld, KnockoutHighSideFootStepsOver) {
   }
 }
 
-TEST_F(CrashWorld, KnockoutRemountPutsTheRiderOnItsSeat) {
+TEST_F(KnockoutRider, RemountPutsTheRiderOnItsSeat) {
   pose(0.2, 0, 1.0);
   rider_crash(bike);
   bike->crash_countdown = 1;
@@ -879,4 +890,261 @@ TEST_F(CrashWorld, KnockoutRemountPutsTheRiderOnItsSeat) {
   const dReal* fr = dBodyGetRotation(bike->body[FRAME]);
   for (int i = 0; i < 12; i++) EXPECT_NEAR(rr[i], fr[i], 1e-9);
   EXPECT_EQ(vel(bike, RIDER).x, 0.5);  // velocity kept
+}
+
+// ---------------------------------------------------------------- feet
+
+TEST_F(FeetParticles, PoseOnThePegsAndWhileKnockedOut) {
+  pose(0.2, 0, 0.5);
+  const BikeInfo& info = bike->info;
+  auto frame_point = [&](Vec3 p) {
+    dVector3 w;
+    dBodyGetRelPointPos(bike->body[FRAME], p.x, p.y, p.z, w);
+    return fx_vec(w);
+  };
+  auto near = [](Vec3 a, Vec3 b, double tol) {
+    return std::fabs(a.x - b.x) < tol && std::fabs(a.y - b.y) < tol && std::fabs(a.z - b.z) < tol;
+  };
+  FeetPose riding = feet_pose(bike);
+  EXPECT_TRUE(near(riding.left, frame_point(fv3(info.footpeg_pos[0])), 1e-9));
+  EXPECT_TRUE(near(riding.right, frame_point(fv3(info.footpeg_pos[1])), 1e-9));
+  EXPECT_EQ(riding.left_weight, 0);
+  EXPECT_EQ(riding.right_weight, 0);
+
+  Vec3 particle_l = vec3(100, 2, 90), particle_r = vec3(101, 3, 91);
+  for (int i = 0; i < 3; i++) {
+    bike->left_foot_pos[i] = (float)(&particle_l.x)[i];
+    bike->right_foot_pos[i] = (float)(&particle_r.x)[i];
+  }
+  struct Case {
+    int32_t countdown;
+    double a, b, c, w;  // peg offsets and the particles' share
+  } cases[] = {
+      {300, 0.5, 1.75, 1, 1},
+      {128, 0.5, 1.75, 1, 1},
+      {96, 0.25, 1.75, 1, 64.0 / 128},
+      {48, 0, 1.75 * 0.75, 0.5, 1.0 / 128},
+      {1, 0, 1.75 / 64, 1.0 / 96, 1.0 / 128},
+  };
+  for (const Case& c : cases) {
+    bike->crash_countdown = c.countdown;
+    FeetPose p = feet_pose(bike);
+    Vec3 l = frame_point(fv3(info.footpeg_pos[0]) + vec3(-c.a, c.b, c.c));
+    Vec3 r = frame_point(fv3(info.footpeg_pos[1]) + vec3(c.a, c.b, c.c));
+    l = l + (vec3((float)particle_l.x, (float)particle_l.y, (float)particle_l.z) - l) * c.w;
+    r = r + (vec3((float)particle_r.x, (float)particle_r.y, (float)particle_r.z) - r) * c.w;
+    EXPECT_TRUE(near(p.left, l, 1e-6)) << c.countdown;
+    EXPECT_TRUE(near(p.right, r, 1e-6)) << c.countdown;
+    EXPECT_EQ(p.left_weight, 1);
+    EXPECT_EQ(p.right_weight, 1);
+  }
+}
+
+TEST_F(FeetParticles, PoseDabFootReachesTheGround) {
+  set_ground([](double x, double) { return 0.1 * (x - 128); });
+  const BikeInfo& info = bike->info;
+  auto hip = [&](int side) {
+    dVector3 w;
+    const float* h = info.hip_pos[side];
+    dBodyGetRelPointPos(bike->body[RIDER], h[0], h[1], h[2], w);
+    return fx_vec(w);
+  };
+  // Upright and standing: both feet half a hip width outside the hips, on the ground.
+  pose(0, 0, 0.4);
+  bike->dab_anim = 1;
+  FeetPose p = feet_pose(bike);
+  Vec3 hl = hip(0), hr = hip(1), h = hr - hl;
+  Vec3 el = hl - h * 0.5, er = hr + h * 0.5;
+  EXPECT_NEAR(p.left.x, el.x, 1e-9);
+  EXPECT_NEAR(p.left.z, el.z, 1e-9);
+  EXPECT_NEAR(p.left.y, terrain_height_at((float)el.x, (float)el.z) + 0.125, 1e-6);
+  EXPECT_NEAR(p.right.x, er.x, 1e-9);
+  EXPECT_NEAR(p.right.y, terrain_height_at((float)er.x, (float)er.z) + 0.125, 1e-6);
+  EXPECT_EQ(p.left_weight, 1);
+  EXPECT_EQ(p.right_weight, 1);
+
+  // Half down: half way from the peg.
+  bike->dab_anim = 0.5f;
+  FeetPose half = feet_pose(bike);
+  FeetPose peg = feet_pose(bike);
+  bike->dab_anim = 0;
+  peg = feet_pose(bike);
+  EXPECT_NEAR(half.left.x, (peg.left.x + p.left.x) / 2, 1e-9);
+  EXPECT_NEAR(half.left.y, (peg.left.y + p.left.y) / 2, 1e-6);
+  EXPECT_EQ(half.left_weight, 0.5);
+
+  // Leaning left at speed: only the left foot, further forward.
+  pose(0.5, 12, 0.4);
+  bike->dab_anim = 1;
+  p = feet_pose(bike);
+  hl = hip(0);
+  h = hip(1) - hl;
+  double q = 0.5 * 4 / PI, u = 12.0 / 15;
+  Vec3 forward = vec3(-sin(0.4), 0, -cos(0.4));
+  Vec3 e = hl + h * (q / 2 - 0.5) + forward * ((1.25 * u - 0.25) * q * 2.5);
+  EXPECT_NEAR(p.left.x, e.x, 1e-6);
+  EXPECT_NEAR(p.left.z, e.z, 1e-6);
+  EXPECT_EQ(p.right_weight, 0);
+  bike->dab_anim = 0;
+  EXPECT_NEAR(feet_pose(bike).right.x, p.right.x, 1e-12);
+  // Knocked out with more than 127 ticks left the foot does not reach.
+  bike->dab_anim = 1;
+  bike->crash_countdown = 200;
+  p = feet_pose(bike);
+  EXPECT_EQ(p.left.x, (double)bike->left_foot_pos[0]);
+}
+
+TEST_F(FeetParticles, UpdateRidingFollowsThePose) {
+  pose(0.1, 8, 0.3);
+  dBodySetAngularVel(bike->body[RIDER], 0, 1, 0);
+  bike->dab_anim = 0.01f;
+  feet_update(bike);
+  EXPECT_EQ(bike->dab_anim, 0.0f);
+  FeetPose p = feet_pose(bike);
+  dVector3 v;
+  dBodyGetPointVel(bike->body[RIDER], p.right.x, p.right.y, p.right.z, v);
+  EXPECT_NEAR(bike->right_foot_pos[2], p.right.z, 1e-4);
+  EXPECT_NEAR(bike->right_foot_vel[0], v[0], 1e-4);
+  EXPECT_NEAR(bike->right_foot_vel[2], v[2], 1e-4);
+}
+
+TEST_F(FeetParticles, UpdateKnockedOutFlailWithinTheLegs) {
+  const BikeInfo& info = bike->info;
+  double reach = info.leg_lengths[0] + info.leg_lengths[1];
+  auto hip = [&](int side) {
+    dVector3 w;
+    const float* h = info.hip_pos[side];
+    dBodyGetRelPointPos(bike->body[RIDER], h[0], h[1], h[2], w);
+    return fx_vec(w);
+  };
+  auto set = [](float* p, Vec3 v) {
+    p[0] = (float)v.x;
+    p[1] = (float)v.y;
+    p[2] = (float)v.z;
+  };
+  pose(0, 0, 0, 10);  // high above the ground
+  rider_crash(bike);
+  Vec3 hl = hip(0), hr = hip(1);  // upright rider: down is -y
+  // Free fall within reach: moved first, then gravity and drag.
+  set(bike->left_foot_pos, hl + vec3(0, -2, 0));
+  set(bike->left_foot_vel, vec3(1, 0, 0));
+  set(bike->right_foot_pos, hr + vec3(0.3, -1.5, 0));
+  set(bike->right_foot_vel, vec3(0, 0, 0));
+  feet_update(bike);
+  EXPECT_NEAR(bike->left_foot_pos[0], hl.x + H, 1e-5);
+  EXPECT_NEAR(bike->left_foot_vel[0], 0.9375, 1e-6);
+  EXPECT_NEAR(bike->left_foot_vel[1], -32 * H * 0.9375, 1e-6);
+  EXPECT_NEAR(bike->right_foot_vel[1], -32 * H * 0.9375, 1e-6);
+
+  // Too far from the hip: back on the leg's reach, moving as the hip does
+  // along the leg (the rider is still).
+  set(bike->right_foot_pos, hr + vec3(0.5, -3 * reach, 0));
+  set(bike->right_foot_vel, vec3(0, -10, 2));
+  feet_update(bike);
+  Vec3 right = fv3(bike->right_foot_pos);
+  EXPECT_NEAR(vec3_length(right - hr), reach, 1e-4);
+  Vec3 n = vec3_normalize(right - hr);
+  EXPECT_NEAR(vec3_dot(fv3(bike->right_foot_vel), n), 0, 1e-4);
+  EXPECT_GT(std::fabs(bike->right_foot_vel[2]), 1.0f);  // across the leg it keeps moving
+
+  // Below the ground: on it, stopped (a rider low enough for the leg to reach).
+  pose(0, 0, 0, -2);
+  rider_crash(bike);
+  hl = hip(0);
+  ASSERT_LT(hl.y - 0.25, reach);
+  ASSERT_GT(hl.y - 1, 0.25);
+  set(bike->left_foot_pos, vec3(hl.x, -1, hl.z));
+  set(bike->left_foot_vel, vec3(3, -5, 0));
+  feet_update(bike);
+  EXPECT_NEAR(bike->left_foot_pos[1], 0.25, 1e-6);
+  EXPECT_NEAR(bike->left_foot_pos[0], hl.x + 3 * H, 1e-5);
+  EXPECT_EQ(bike->left_foot_vel[0], 0.0f);
+  EXPECT_EQ(bike->left_foot_vel[1], 0.0f);
+
+  // Above the hips: pushed down to the plane 1 ft below them.
+  set(bike->left_foot_pos, hl + vec3(0.2, 0.5, 0.3));
+  set(bike->left_foot_vel, vec3(0, 4, 0));
+  feet_update(bike);
+  EXPECT_NEAR(bike->left_foot_pos[1], hl.y - 1, 1e-5);
+  EXPECT_NEAR(bike->left_foot_vel[1], 0, 1e-5);  // the rider's velocity there
+  EXPECT_NEAR(bike->left_foot_pos[0], hl.x + 0.2, 1e-5);
+}
+
+// ---------------------------------------------------------------- recovery in the world
+
+namespace {
+
+// Flat ground at y = 0 for every shape element and both wheels (as spheres
+// of their outer radius), as one-step contact joints.
+void flat_ground_contacts(Bike* b) {
+  auto contact = [](dBodyID body, Vec3 at, double depth, double mu, double kp, double kd) {
+    double erp, cfm;
+    ASSERT_TRUE(contact_softness(kp, kd, &erp, &cfm));
+    dContact c{};
+    c.surface.mode = dContactApprox1 | dContactSoftERP | dContactSoftCFM;
+    c.surface.mu = mu;
+    c.surface.soft_erp = erp;
+    c.surface.soft_cfm = cfm;
+    c.geom.pos[0] = at.x;
+    c.geom.pos[2] = at.z;
+    c.geom.normal[1] = 1;
+    c.geom.depth = depth;
+    dJointAttach(dJointCreateContact(physics_world, contact_group, &c), body, nullptr);
+  };
+  for (int body = 0; body < BIKE_BODY_COUNT; body++) {
+    if (body == FRONT_WHEEL || body == REAR_WHEEL) {
+      const WheelInfo& w = body == FRONT_WHEEL ? b->info.front_wheel : b->info.rear_wheel;
+      Vec3 c = fx_vec(dBodyGetPosition(b->body[body]));
+      double depth = w.ring_radius + w.tyre_radius - c.y;
+      b->wheel_contact[body == FRONT_WHEEL ? WHEEL_FRONT : WHEEL_REAR].depth =
+          depth > 0 ? depth : 0;
+      if (depth > 0) contact(b->body[body], vec3(c.x, 0, c.z), depth, 1, 25000, 2500);
+      continue;
+    }
+    if (!bike_shape_update(b, (BikeBody)body)) continue;
+    const Shape* s = b->shapes[body];
+    for (int e = 0; e < s->count; e++) {
+      const float* el = s->elements[e];
+      double depth = el[SHAPE_RADIUS] - el[SHAPE_Y];
+      if (depth > 0)
+        contact(b->body[body], vec3(el[0], 0, el[2]), depth, el[SHAPE_FRICTION], 2500, 250);
+    }
+  }
+}
+
+}  // namespace
+
+TEST_F(KnockoutRider, RecoveryOnFlatGround) {
+  // A bike on its wheels throws its rider; the rider falls, comes to rest,
+  // is walked back onto the seat and remounted within 512 ticks of rest.
+  bike_place(bike, 128, 128, 0);
+  dJointGroupEmpty(contact_group);
+  ASSERT_NE(bike->shapes[RIDER], nullptr);
+  physics_state.tick = 5000;
+  rider_crash(bike);
+  dBodySetLinearVel(bike->body[RIDER], 3, 0, 0);  // thrown off to the right
+  int32_t first_count = -1, remount_tick = -1;
+  double last_distance = 1e9;
+  for (int t = 0; t < 512 + 512 && remount_tick < 0; t++) {
+    flat_ground_contacts(bike);
+    physics_world_step();
+    if (bike->crash_countdown == 1) last_distance = vec3_length(pos(bike, RIDER) - seat());
+    if (bike_knocked_out(bike)) knockout_step(bike);
+    feet_update(bike);
+    if (first_count < 0 && bike->crash_countdown < 512) first_count = t;
+    if (bike->crash_countdown == 0) remount_tick = t;
+    physics_state.tick++;
+  }
+  ASSERT_GE(first_count, 1);  // the rider fell and slid before the count began
+  ASSERT_GE(remount_tick, 0);
+  EXPECT_LE(remount_tick - first_count, 512 + 64);
+  EXPECT_LT(last_distance, 0.5);  // the tethers had drawn it in
+  EXPECT_EQ(dJointGetBody(bike->joint[RIDER_MOUNT], 0), bike->body[RIDER]);
+  Vec3 p = pos(bike, RIDER), s = seat();
+  EXPECT_NEAR(p.x, s.x, 1e-9);
+  EXPECT_NEAR(p.y, s.y, 1e-9);
+  EXPECT_NEAR(p.z, s.z, 1e-9);
+  // The feet stood on the ground or above it all along.
+  EXPECT_GE(bike->left_foot_pos[1], 0.0f);
+  EXPECT_GE(bike->right_foot_pos[1], 0.0f);
 }

@@ -317,7 +317,7 @@ TEST_F(GameDataAssets, ModelsParseWithTheirParts) {
   };
   const Case cases[] = {{DG_HAYBALE_MODEL, 1, 1.0f, 2.0f},
                         {DG_TUFFBLOCK_MODEL, 1, 1.0f, 2.5f},
-                        {DG_TIRE_MODEL, 1, 1.2f, 2.5f},
+                        {DG_TIRE_MODEL, 1, 3.0f, 4.0f},
                         {DG_SIGN_MODEL, 1, 4.0f, 6.0f},
                         {DG_STARTGATE_MODEL, 2, -2.0f, 0.3f}};
   for (const Case& c : cases) {
@@ -433,7 +433,7 @@ TEST_F(GameDataAssets, StatueShapesCoverTheirModels) {
   };
   const Case cases[] = {{DG_HAYBALE_SHAPE, 1.5f, 3.0f},
                         {DG_TUFFBLOCK_SHAPE, 1.8f, 3.0f},
-                        {DG_TIRE_SHAPE, 1.0f, 2.6f},
+                        {DG_TIRE_SHAPE, 1.0f, 4.0f},
                         {DG_STARTGATE_SHAPE, 2.5f, 4.5f}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.shape);

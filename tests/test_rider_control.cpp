@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,8 +65,16 @@ struct ControlCase {
 TEST_F(RiderControl, ValuesAreClampedAndSteeringReversed) {
   const float nan = NAN;
   const ControlCase cases[] = {
-      {"plain", "No", {0.5f, 0.25f, 0.75f, 1, 0, 0, 0.5f, 0.125f, -0.5f},
-       0.5f, 0.25f, 0.75f, 1, 0.5f, 0.125f, -0.5f},
+      {"plain",
+       "No",
+       {0.5f, 0.25f, 0.75f, 1, 0, 0, 0.5f, 0.125f, -0.5f},
+       0.5f,
+       0.25f,
+       0.75f,
+       1,
+       0.5f,
+       0.125f,
+       -0.5f},
       {"reversed left key", "Yes", {1, 0, 0, 0, 0, 0, 0, 0, 0}, -1, 0, 0, 0, 0, 0, 0},
       {"reversed right key", "Yes", {-1, 0, 0, 0, 0, 0, 0, 0, 0}, 1, 0, 0, 0, 0, 0, 0},
       {"over range", "No", {3, 2, 5, 9, 0, 0, 4, 7, 3}, 1, 1, 1, 1, 1, 1, 1},
@@ -173,9 +182,9 @@ TEST_F(RiderControl, ShiftActsOnChangeOfRequest) {
     bool knocked_out;
     int32_t gear;
   } steps[] = {
-      {1, false, 1},  {1, false, 1},    {0.4f, false, 1}, {0.6f, false, 2},
-      {0, false, 2},  {-0.6f, false, 1}, {-1, false, 1},  {0, true, 1},
-      {1, true, 1},   {1, false, 1},    {0, false, 1},    {1, false, 2},
+      {1, false, 1}, {1, false, 1},     {0.4f, false, 1}, {0.6f, false, 2},
+      {0, false, 2}, {-0.6f, false, 1}, {-1, false, 1},   {0, true, 1},
+      {1, true, 1},  {1, false, 1},     {0, false, 1},    {1, false, 2},
   };
   for (size_t i = 0; i < sizeof steps / sizeof steps[0]; i++) {
     bike->crash_countdown = steps[i].knocked_out ? 10 : 0;
@@ -320,7 +329,9 @@ TEST_F(Steering, LeanAngleIsPositiveLeaningLeft) {
     pose(lean, 0);
     EXPECT_NEAR(lean_angle(bike), lean, 1e-9);
     // Leaning left the frame's up axis points to -x (the rider's left).
-    if (lean > 0) EXPECT_LT(body_axis(FRAME, 1).x, 0);
+    if (lean > 0) {
+      EXPECT_LT(body_axis(FRAME, 1).x, 0);
+    }
   }
   // Heading does not matter.
   bike_reset_pose(bike);
@@ -344,8 +355,8 @@ TEST_F(Steering, PositiveTorqueTurnsTheWheelLeft) {
   pose(0, 0);
   turn_front(0.2);
   EXPECT_NEAR(steer_angle(), 0.2, 1e-6);
-  Vec3 rel = v3(dBodyGetPosition(bike->body[FRONT_WHEEL])) - pos(bike, FRAME);
-  EXPECT_LT(rel.x, -0.1);
+  Vec3 heading = body_axis(FRONT_WHEEL, 2) * -1;
+  EXPECT_LT(heading.x, -0.1);
   // ...and a positive steering torque turns it that way.
   dWorldSetGravity(physics_world, 0, 0, 0);
   pose(0, 0);
@@ -384,6 +395,7 @@ struct TorqueCase {
   float blame;
   double direct_steering;
   double want;
+  double max_force = 400;
 };
 
 TEST_F(Steering, TorqueTable) {
@@ -403,12 +415,14 @@ TEST_F(Steering, TorqueTable) {
       {"struck bike unaffected", 0, 20, 1, 0, true, -300, 1, 90},
       {"lean target counter-steers", 0, 20, 0, -1, true, 0, 0, -112.5},
       {"lean target right", 0, 20, 0, 1, true, 0, 0, 112.5},
-      {"max force", 0, 20, 10, 0, true, 0, 1, 400},
+      {"max force", 0, 20, 2, 0, true, 0, 1, 100, 100},
+      {"max force negative", 0, 20, 0, -1, true, 0, 1, -50, 50},
   };
   for (const TorqueCase& c : cases) {
     SCOPED_TRACE(c.name);
     aid_setup_defaults(bike);
     bike->setup.direct_steering = c.direct_steering;
+    bike->setup.max_steering_force = c.max_force;
     pose(c.lean, c.speed, c.roll);
     bike->steer = c.steer;
     bike->blame = c.blame;
@@ -421,7 +435,7 @@ TEST_F(Steering, TorqueTable) {
 TEST_F(Steering, SlowDampingScalesRollDampingAndLeveling) {
   const struct {
     double speed, want_scale;
-  } cases[] = {{20, 1.5}, {0.5, 2 - 0.5 / 40}, {40, 1}, {60, 1}};
+  } cases[] = {{20, 1.5}, {1.5, 2 - 1.5 / 40}, {40, 1}, {60, 1}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.speed);
     aid_setup_defaults(bike);
@@ -595,7 +609,9 @@ TEST_F(Steering, SteerAssistShowsSteeringIntoTheLean) {
     bike->steer_assist = 0.7f;
     steering_update(bike);
     EXPECT_NEAR(bike->steer_assist, c.want, 1e-5);
-    if (c.knocked_out) EXPECT_EQ(steering_torque(), 0);
+    if (c.knocked_out) {
+      EXPECT_EQ(steering_torque(), 0);
+    }
   }
 }
 
@@ -605,9 +621,7 @@ TEST_F(Steering, WobbleDampingRemovesOffAxleSpinOnly) {
   pose(0.4, 0);
   Vec3 axle = body_axis(FRONT_WHEEL, 0);
   Vec3 side = vec3_normalize(vec3_cross(axle, vec3(0, 1, 0)));
-  const struct {
-    double spin, wobble;
-  } cases[] = {{-30, 0}, {-30, 2}, {0, -3}};
+  const struct { double spin, wobble; } cases[] = {{-30, 0}, {-30, 2}, {0, -3}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.wobble);
     clear_torques();
@@ -632,12 +646,9 @@ TEST_F(SteeringArcade, RollServoRates) {
     float steer;
     double lean, want;
   } cases[] = {
-      {60, -1, 0, 1.25},
-      {60, -1, PI / 4 - 0.015625, 1.25 * 0.015625 * 16},
-      {40, 1, 0, -1.5},
-      {100, 1, 0, -1.0},
-      {0, 0, -0.5, 1.5},
-      {80, 0, 0, 0},
+      {60, -1, 0, 1.25}, {60, -1, PI / 4 - 0.015625, 1.25 * 0.015625 * 16},
+      {40, 1, 0, -1.5},  {100, 1, 0, -1.0},
+      {0, 0, -0.5, 1.5}, {80, 0, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.roll_damping << " " << c.steer << " " << c.lean);
@@ -673,9 +684,9 @@ TEST_F(SteeringArcade, SteeringServo) {
     float steer;
     double turn, want;
   } cases[] = {
-      {-1, 0, 75 * 2.0 / 3},                                   // saturated
+      {-1, 0, 75 * 2.0 / 3},                                       // saturated
       {-1, 0.45, 75 * 0.5 * (8 * (0.05 - 0.03125) - 1.0 / 2400)},  // small error
-      {-1, 0.48, 0},                                           // inside the dead band
+      {-1, 0.48, 0},                                               // inside the dead band
       {1, 0, -75 * 2.0 / 3},
   };
   for (const auto& c : cases) {
@@ -752,7 +763,7 @@ TEST_F(RiderMount, SettlesOnItsTarget) {
     float dab, lean;
     double above, forward;
   } cases[] = {
-      {0, 0, 0.125, -0.0625}, {1, 0, -0.375, 0.375}, {0, -1, 0.125, 0.75},
+      {0, 0, 0.125, -0.0625}, {1, 0, -0.375, 0.375},   {0, -1, 0.125, 0.75},
       {0, 1, 0.125, -0.75},   {1, -0.5, -0.375, 0.75}, {0.5f, 0, -0.125, 0.09375},
   };
   dWorldSetGravity(physics_world, 0, 0, 0);
@@ -772,6 +783,111 @@ TEST_F(RiderMount, SettlesOnItsTarget) {
     Vec3 d = pos(bike, RIDER) - v3(seat);
     EXPECT_NEAR(vec3_dot(d, body_axis(FRAME, 1)), c.above, 0.01);
     EXPECT_NEAR(-vec3_dot(d, body_axis(FRAME, 2)), c.forward, 0.01);
+  }
+}
+
+// ---------------------------------------------------------------- rides
+
+// Short rides on flat ground with a plain two-wheel contact (the full ground
+// collision is not needed to see what the controller does): every tick the
+// wheels touch the ground, the world steps, and the rider mount, the steering
+// controller and the wobble damping run, as in the bike's post-step work.
+class SteeringRide : public RiderWorld {
+ protected:
+  void wheel_contact(int32_t body, int32_t index) {
+    const WheelInfo& w = body == FRONT_WHEEL ? bike->info.front_wheel : bike->info.rear_wheel;
+    Vec3 c = pos(bike, body);
+    Vec3 a = body_axis(body, 0);
+    Vec3 down = vec3(0, -1, 0);
+    Vec3 d = vec3_normalize(down - a * vec3_dot(a, down));
+    Vec3 q = c + d * w.ring_radius;
+    double depth = w.tyre_radius - q.y;
+    bike->wheel_contact[index].depth = depth > 0 ? depth : 0;
+    if (depth <= 0) return;
+    dContact k;
+    memset(&k, 0, sizeof k);
+    k.surface.mode = dContactApprox1 | dContactSoftERP | dContactSoftCFM;
+    k.surface.mu = 1.0;
+    double kp = 20000, kd = 1000;
+    k.surface.soft_cfm = 1 / (H * kp + kd);
+    k.surface.soft_erp = H * kp * k.surface.soft_cfm;
+    k.geom.pos[0] = q.x;
+    k.geom.pos[1] = 0;
+    k.geom.pos[2] = q.z;
+    k.geom.normal[1] = 1;
+    k.geom.depth = depth;
+    dJointAttach(dJointCreateContact(physics_world, contact_group, &k), bike->body[body], nullptr);
+  }
+  // Rides n ticks; returns the largest lean seen.
+  double ride(int n, std::function<void(int)> each = nullptr) {
+    double most = 0;
+    for (int t = 0; t < n; t++) {
+      if (each) each(t);
+      wheel_contact(FRONT_WHEEL, WHEEL_FRONT);
+      wheel_contact(REAR_WHEEL, WHEEL_REAR);
+      physics_world_step();
+      rider_mount_update(bike);
+      steering_update(bike);
+      wobble_damping(bike);
+      most = fmax(most, fabs(lean_angle(bike)));
+    }
+    return most;
+  }
+  Vec3 heading() { return body_axis(FRAME, 2) * -1; }
+};
+
+// With the stability-100 set-up (the default) a bike leaning 10 degrees at
+// 25 ft/s is brought back up, to either side; without leveling, roll
+// damping and lean-target steering the same bike falls over.
+TEST_F(SteeringRide, ControllerRightsTheBike) {
+  const struct {
+    double lean;
+    bool aids;
+  } cases[] = {{10 * DEG, true}, {-10 * DEG, true}, {10 * DEG, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.lean << (c.aids ? " aids" : " no aids"));
+    bike_reset_pose(bike);
+    ASSERT_TRUE(apply_setup(bike));
+    if (!c.aids) {
+      bike->setup.leveling = 0;
+      bike->setup.roll_damping = 0;
+      bike->setup.direct_steering = 1;  // no lean-target steering either
+    }
+    pose(c.lean, 25);
+    double most = ride(256);
+    if (c.aids) {
+      EXPECT_LT(most, fabs(c.lean) + 0.01);
+      EXPECT_LT(fabs(lean_angle(bike)), 0.07);
+      EXPECT_GT(lean_angle(bike) * c.lean, 0);  // no overshoot to the other side
+    } else {
+      EXPECT_GT(most, 1.0);
+    }
+  }
+}
+
+// A held steering input leans the bike and turns it the way the rider
+// steers: the "Left" key (STEER +1, reversed to steer -1 by the default
+// reversed steering) leans it left and turns it left; both with the direct
+// torque steering of the creation values and with lean-target steering.
+TEST_F(SteeringRide, HeldSteeringLeansAndTurnsThatWay) {
+  const struct {
+    float key;
+    bool preset;
+  } cases[] = {{1, false}, {-1, false}, {1, true}, {-1, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.key << (c.preset ? " lean target" : " direct"));
+    bike_reset_pose(bike);
+    aid_setup_defaults(bike);
+    if (c.preset) {
+      ASSERT_TRUE(apply_setup(bike));
+    }
+    pose(0, 25);
+    const float values[CONTROL_SLOT_COUNT] = {c.key, 0, 0, 0, 0, 0, 0, 0, 0};
+    ride(128, [&](int) { controls_apply(bike, values); });
+    double left = c.key;  // +1: expect a left lean and a heading to -x
+    EXPECT_GT(lean_angle(bike) * left, 0.2);
+    EXPECT_LT(heading().x * left, -0.1);
+    EXPECT_LT(vel(bike, FRAME).x * left, -1);
   }
 }
 

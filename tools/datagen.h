@@ -79,6 +79,8 @@ bool datagen_marker_archive(const char* out_dir);
 #define DG_TIRE_MODEL "@tire.jm"
 #define DG_TIRE_TEXTURE "@tire.png"
 #define DG_TIRE_SHAPE "@tire.shp"
+// Tires in a stack (0.6 ft each): a wall to ride into.
+constexpr int TIRE_LAYERS = 6;
 #define DG_SIGN_MODEL "@sign.jm"          // camera-facing board (angle >= 3.25)
 #define DG_SIGN_TEXTURE "@sign.png"
 // The starting gate (the timing_gates defaults).

@@ -188,7 +188,7 @@ bool tuffblock(const char* dir) {
 bool tire_stack(const char* dir) {
   Mesh m;
   mesh_init(&m, 8, 0.15f, 0.15f, 0.15f);
-  for (int k = 0; k < 3; k++) add_torus(&m, 0.75f, 0.3f, 0.3f + 0.6f * k, 24, 10);
+  for (int k = 0; k < TIRE_LAYERS; k++) add_torus(&m, 0.75f, 0.3f, 0.3f + 0.6f * k, 24, 10);
   return write_model(dir, DG_TIRE_MODEL, &m, 1);
 }
 

@@ -17,7 +17,8 @@ const int32_t MOTO_POINTS[SERIES_POSITIONS] = {25, 22, 20, 18, 16, 15, 14, 13, 1
 const int32_t ROUND_POINTS[SERIES_POSITIONS] = {50, 44, 40, 36, 32, 30, 28, 26, 24, 22,
                                                 20, 18, 16, 14, 12, 10, 8,  6,  4,  2};
 
-const int32_t RIDER_NUMBERS[] = {4, 7, 12, 21, 33, 44, 51, 68, 95};
+// Numbers of robots in the roster (20..99).
+const int32_t RIDER_NUMBERS[] = {24, 27, 32, 21, 33, 44, 51, 68, 95};
 
 struct Moto {
   const char* name;

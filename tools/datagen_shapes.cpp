@@ -31,7 +31,8 @@ constexpr Material RIDER = {0.8f, 6000, 600};
 // Track objects.
 constexpr Material HAY = {0.9f, 4000, 400};
 constexpr Material PLASTIC = {0.6f, 10000, 1000};
-constexpr Material RUBBER = {1.0f, 6000, 800};
+// Tyres bolted into a wall give little.
+constexpr Material RUBBER = {1.0f, 20000, 2000};
 constexpr Material GATE = {0.6f, 20000, 2000};
 
 struct Sphere {
@@ -174,10 +175,10 @@ bool statue_shapes(const char* dir) {
     for (int i = 0; i < 5; i++) put(&s, -1.4f + 0.7f * i, 0.75f, 0, 0.62f, PLASTIC);
     if (!write_shape(dir, DG_TUFFBLOCK_SHAPE, &s, ORIGIN)) return false;
   }
-  {  // Three stacked tires.
+  {  // A wall of stacked tires, chest high.
     ShapeOut s = {};
     const float PI = 3.14159265358979f;
-    for (int layer = 0; layer < 3; layer++)
+    for (int layer = 0; layer < TIRE_LAYERS; layer++)
       for (int k = 0; k < 8; k++) {
         float a = 2 * PI * k / 8;
         put(&s, 0.75f * cosf(a), 0.3f + 0.6f * layer, 0.75f * sinf(a), 0.32f, RUBBER);
