@@ -37,7 +37,7 @@ void sync_physics_state() {
 // Gate crossings, laps and the finish of every bike this program simulates.
 void race_bookkeeping() {
   if (!track.timing.active) return;
-  bool lap_done = false;
+  bool results_due = false;
   for (int32_t s = 0; s < MAX_BIKES; s++) {
     Bike* bike = program.slots[s].bike;
     if (!bike || program.slots[s].kind == REPLAYED) continue;
@@ -45,14 +45,15 @@ void race_bookkeeping() {
     int32_t progress =
         bike_gate_progress(&track.timing, &bike->timing, (float)p[0], (float)p[2], program.tick,
                            leader_timing(), race_session.length.race_laps);
+    if (progress & GATE_FINISHED) results_due = true;
     if (progress & GATE_LAP_DONE) {
-      lap_done = true;
+      results_due = true;
       // Practice: the lap just ridden may become the new ghost.
       if (run_options.practice && s == 0 && program.slots[0].kind == LOCAL_RIDER)
         demo_practice_lap_done();
     }
   }
-  if (lap_done) results_update();
+  if (results_due) results_update();
   if (program.tick % POSITION_PERIOD == 0) {
     positions_update();
     const BikeTiming* bikes[MAX_BIKES];

@@ -165,11 +165,15 @@ int32_t bike_gate_progress(const TimingData* timing, BikeTiming* bike, float x, 
   int32_t q = gate_crossing_test(timing, bike, x, z);
   if (q < 0 || !bike_timing_credit(bike, q, tick)) return GATE_NONE;
   int32_t result = GATE_CREDITED;
-  if (!timing_is_lap_end(timing, q)) return result;
-  result |= GATE_LAP_DONE;
+  bool lap_end = timing_is_lap_end(timing, q);
+  if (lap_end) result |= GATE_LAP_DONE;
   int32_t finish = race_laps > 0 ? timing_lap_end_position(timing, race_laps) : 0;
   bool leader_through = leader && leader->gate_position > finish;
-  if (leader_through || timing_laps_completed(timing, bike->gate_position) >= race_laps) {
+  // A bike ahead of the (possibly older) position table's leader leads itself:
+  // with no laps to race, it finishes at the first gate.
+  const BikeTiming* lead = leader && leader->gate_position >= bike->gate_position ? leader : bike;
+  if ((lap_end && (leader_through || timing_laps_completed(timing, bike->gate_position) >= race_laps)) ||
+      bike_finish_test(timing, bike, lead, race_laps)) {
     bike->finished = true;
     result |= GATE_FINISHED;
   }
