@@ -104,6 +104,12 @@ bool shape_ground_collide(Bike* bike, BikeBody part) {
   if (!bike_shape_update(bike, part)) return false;
   const Shape* shape = bike->shapes[part];
   dBodyID body = bike->body[part];
+  // Every element lies within the shape's bounding sphere about the body:
+  // when that sphere is above every ground sample under it, nothing touches.
+  const dReal* at = dBodyGetPosition(body);
+  Vec3 origin = vec3(at[0], at[1], at[2]);
+  double radius = shape->bounding_radius;
+  if (origin.y - radius > hf_max_height(&track.hf, origin, radius)) return false;
   bool touched = false;
   for (int32_t e = 0; e < shape->count; e++) {
     ContactSphere sphere = contact_sphere_from_element(shape->elements[e]);

@@ -36,6 +36,9 @@ bool bike_ground_collide(Bike* bike);
 // Wheel against the ground without joints and without the fallback (replayed
 // bikes' roost); fills the wheel's contact record. Whether it touches.
 bool wheel_ground_probe(Bike* bike, int32_t wheel);
+// Radius about the FRAME position that holds every part of the bike (the
+// cheap test before a pair test).
+double bike_collision_reach(const Bike* bike);
 // Bike A against bike B: bits of B's parts that were hit.
 int32_t bike_pair_collide(Bike* a, Bike* b, bool online);
 // An object's shape (elements in the object's own coordinates) at a position

@@ -181,7 +181,7 @@ void update_shapes(Bike* bike, bool ok[BIKE_BODY_COUNT]) {
 
 // Bounding sphere of the whole bike about its frame: every body's reach from
 // there (a knocked-out rider may lie away from the bike).
-double bike_reach(const Bike* bike) {
+double bike_reach_of(const Bike* bike) {
   Vec3 centre = body_position(bike->body[FRAME]);
   double reach = 0;
   for (int32_t b = 0; b < BIKE_BODY_COUNT; b++) {
@@ -196,6 +196,12 @@ double bike_reach(const Bike* bike) {
   }
   return reach;
 }
+
+}  // namespace
+
+double bike_collision_reach(const Bike* bike) { return bike ? bike_reach_of(bike) : 0; }
+
+namespace {
 
 void note_bike_contact(Bike* bike) {
   int32_t tick = physics_state.tick;
@@ -240,8 +246,8 @@ void bike_pair_blame(Bike* a, Bike* b, int32_t front_bits, int32_t hit_bits) {
 
 int32_t bike_pair_collide(Bike* a, Bike* b, bool online) {
   if (!a || !b || a == b) return 0;
-  if (!bounding_spheres_meet(body_position(a->body[FRAME]), bike_reach(a),
-                             body_position(b->body[FRAME]), bike_reach(b)))
+  if (!bounding_spheres_meet(body_position(a->body[FRAME]), bike_reach_of(a),
+                             body_position(b->body[FRAME]), bike_reach_of(b)))
     return 0;
   int32_t tick = physics_state.tick;
   ContactMode base = (a->last_bike_contact_tick == tick || b->last_bike_contact_tick == tick)
@@ -284,7 +290,7 @@ int32_t bike_object_collide(Bike* bike, const Shape* object_shape, const float p
   for (int32_t r = 0; r < 3; r++)
     for (int32_t c = 0; c < 3; c++) s.rotation[r][c] = rotation[r][c];
   if (!bounding_spheres_meet(s.position, object_shape->bounding_radius,
-                             body_position(bike->body[FRAME]), bike_reach(bike)))
+                             body_position(bike->body[FRAME]), bike_reach_of(bike)))
     return 0;
   bool ok[BIKE_BODY_COUNT];
   update_shapes(bike, ok);

@@ -238,7 +238,10 @@ bool torus_misses(Vec3 c, Vec3 a, double ring_radius, double tyre_radius, const 
     double s = vec3_length(f.t[i] - centroid);
     if (s > spread) spread = s;
   }
-  return vec3_length(c - centroid) - spread > ring_radius + tyre_radius;
+  if (vec3_length(c - centroid) - spread > ring_radius + tyre_radius) return true;
+  // The whole triangle lies within `spread` of its centroid, so it is at
+  // least (distance from the ring to the centroid - spread) from the ring.
+  return sqrt(ring_distance_sq(c, a, ring_radius, centroid, nullptr)) - spread >= tyre_radius;
 }
 
 }  // namespace
@@ -306,8 +309,19 @@ bool ring_triangle_distance(Vec3 centre, Vec3 axle, double ring_radius, const Tr
                                       triangle_point);
 }
 
-bool torus_triangle(Vec3 c, Vec3 axle, double ring_radius, double tyre_radius, const Triangle& tri,
-                    bool with_fallback, ContactResult* out) {
+namespace {
+
+// How torus_triangle_test treats a triangle that needs the closest-approach
+// fallback.
+enum FallbackMode { FALLBACK_SKIP, FALLBACK_RUN, FALLBACK_DEFER };
+
+// The torus-triangle test. With FALLBACK_DEFER a triangle that would need the
+// fallback gives no contact and *bound receives the most depth the fallback
+// could find there (-1 when it finds none for sure).
+bool torus_triangle_test(Vec3 c, Vec3 axle, double ring_radius, double tyre_radius,
+                         const Triangle& tri, FallbackMode mode, ContactResult* out,
+                         double* bound) {
+  if (bound) *bound = -1;
   Vec3 a = vec3_normalize(axle);
   TriangleFrame f;
   if (vec3_length_sq(a) == 0 || !finite3(c) || !(ring_radius >= 0) || !(tyre_radius > 0) ||
@@ -370,7 +384,19 @@ bool torus_triangle(Vec3 c, Vec3 axle, double ring_radius, double tyre_radius, c
       return true;
     }
   }
-  if (!with_fallback || torus_misses(c, a, R, r, f)) return false;
+  if (mode == FALLBACK_SKIP || torus_misses(c, a, R, r, f)) return false;
+  if (mode == FALLBACK_DEFER) {
+    // Every ring point is at least s_low from the plane when the ring lies
+    // in front of it, so the triangle is at least that far away.
+    // And the whole triangle lies within its spread of its centroid.
+    double lower = s_low > 0 ? s_low : 0;
+    Vec3 centroid = (f.t[0] + f.t[1] + f.t[2]) * (1.0 / 3.0);
+    double spread = 0;
+    for (int i = 0; i < 3; i++) spread = fmax(spread, vec3_length(f.t[i] - centroid));
+    lower = fmax(lower, sqrt(ring_distance_sq(c, a, R, centroid, nullptr)) - spread);
+    if (bound) *bound = r - lower;
+    return false;
+  }
   double distance;
   Vec3 ring_point, tri_point;
   if (!ring_triangle_distance_frame(c, a, R, f, &distance, &ring_point, &tri_point)) return false;
@@ -381,6 +407,14 @@ bool torus_triangle(Vec3 c, Vec3 axle, double ring_radius, double tyre_radius, c
   res.point = ring_point - res.normal * r;
   *out = res;
   return true;
+}
+
+}  // namespace
+
+bool torus_triangle(Vec3 c, Vec3 axle, double ring_radius, double tyre_radius, const Triangle& tri,
+                    bool with_fallback, ContactResult* out) {
+  return torus_triangle_test(c, axle, ring_radius, tyre_radius, tri,
+                             with_fallback ? FALLBACK_RUN : FALLBACK_SKIP, out, nullptr);
 }
 
 bool sphere_triangle(Vec3 p, double radius, const Triangle& tri, ContactResult* out) {
@@ -476,8 +510,98 @@ bool hf_deepest_contact(const HeightField* hf, Vec3 centre, double reach, Triang
 
 }  // namespace
 
+double hf_max_height(const HeightField* hf, Vec3 centre, double reach) {
+  CellRange cells;
+  if (!contact_cell_range(hf, centre, reach, &cells)) return INFINITY;
+  int32_t last = hf->grid_size - 1;
+  auto clampi = [last](int32_t v) { return v < 0 ? 0 : (v > last ? last : v); };
+  double top = -INFINITY;
+  for (int32_t j = clampi(cells.j0); j <= clampi(cells.j1); j++)
+    for (int32_t i = clampi(cells.i0); i <= clampi(cells.i1); i++)
+      top = fmax(top, (double)hf->heights[(size_t)j * hf->grid_size + i]);
+  return top;
+}
+
 bool hf_torus_contact(const HeightField* hf, Vec3 centre, Vec3 axle, double ring_radius,
                       double tyre_radius, bool with_fallback, ContactResult* out) {
+  if (with_fallback) {
+    // The closest-approach fallback is costly. First every triangle's direct
+    // contact; then the fallback only where it could still beat the deepest
+    // contact so far (or tie with it from an earlier triangle). The result is
+    // that of testing every triangle in order and keeping the first deepest.
+    out->depth = 0;
+    CellRange cells;
+    if (!contact_cell_range(hf, centre, ring_radius + tyre_radius, &cells)) return false;
+    struct Deferred {
+      Triangle tri;
+      double bound;
+      int32_t index;
+      bool parallel;
+    };
+    constexpr int32_t MAX_DEFERRED = 256;
+    Deferred deferred[MAX_DEFERRED];
+    int32_t n_deferred = 0;
+    ContactResult best;
+    best.depth = 0;
+    int32_t best_index = -1, index = 0;
+    // Every contact the test can find lies within the tyre radius of the
+    // ring (or, buried, right under its centre): triangles whose horizontal
+    // extent misses the ring's, widened by the tyre radius, are skipped, and
+    // so is all of it when the tyre is above every sample under it.
+    Vec3 a = vec3_normalize(axle);
+    double lowest = centre.y - ring_radius * sqrt(fmax(0.0, 1 - a.y * a.y)) - tyre_radius;
+    if (lowest > hf_max_height(hf, centre, ring_radius + tyre_radius)) return false;
+    double half_x = ring_radius * sqrt(fmax(0.0, 1 - a.x * a.x)) + tyre_radius;
+    double half_z = ring_radius * sqrt(fmax(0.0, 1 - a.z * a.z)) + tyre_radius;
+    for (int32_t j = cells.j0; j < cells.j1; j++) {
+      for (int32_t i = cells.i0; i < cells.i1; i++) {
+        Triangle tris[2];
+        terrain_cell_triangles(hf, i, j, tris);
+        for (int k = 0; k < 2; k++, index++) {
+          const Vec3* v = tris[k].v;
+          if (fmax(fmax(v[0].x, v[1].x), v[2].x) < centre.x - half_x ||
+              fmin(fmin(v[0].x, v[1].x), v[2].x) > centre.x + half_x ||
+              fmax(fmax(v[0].z, v[1].z), v[2].z) < centre.z - half_z ||
+              fmin(fmin(v[0].z, v[1].z), v[2].z) > centre.z + half_z)
+            continue;
+          ContactResult c;
+          double bound = -1;
+          FallbackMode mode = n_deferred < MAX_DEFERRED ? FALLBACK_DEFER : FALLBACK_RUN;
+          if (torus_triangle_test(centre, axle, ring_radius, tyre_radius, tris[k], mode, &c,
+                                  &bound)) {
+            if (c.depth > best.depth) {
+              best = c;
+              best_index = index;
+            }
+          } else if (bound > 0) {
+            Vec3 n = vec3_normalize(vec3_cross(tris[k].v[1] - tris[k].v[0], tris[k].v[2] - tris[k].v[0]));
+            bool parallel = fabs(vec3_dot(a, n)) > 1 - 1e-9;
+            deferred[n_deferred++] = Deferred{tris[k], bound, index, parallel};
+          }
+        }
+      }
+    }
+    for (int32_t d = 0; d < n_deferred; d++) {
+      const Deferred& t = deferred[d];
+      // A fallback contact is strictly shallower than its bound unless the
+      // ring lies parallel to the triangle's plane (a wheel on its side).
+      if (t.bound < best.depth ||
+          (t.bound == best.depth && (t.index > best_index || !t.parallel)))
+        continue;
+      ContactResult c;
+      if (!torus_triangle_test(centre, axle, ring_radius, tyre_radius, t.tri, FALLBACK_RUN, &c,
+                               nullptr))
+        continue;
+      if (c.depth > best.depth || (c.depth == best.depth && t.index < best_index)) {
+        best = c;
+        best_index = t.index;
+      }
+    }
+    if (!(best.depth > 0)) return false;
+    best.normal = fix_ground_normal(best.normal);
+    *out = best;
+    return true;
+  }
   return hf_deepest_contact(
       hf, centre, ring_radius + tyre_radius,
       [&](const Triangle& t, ContactResult* c) {
@@ -486,7 +610,13 @@ bool hf_torus_contact(const HeightField* hf, Vec3 centre, Vec3 axle, double ring
       out);
 }
 
+
 bool hf_sphere_contact(const HeightField* hf, Vec3 centre, double radius, ContactResult* out) {
+  // A sphere wholly above every sample under it touches nothing.
+  if (centre.y - radius > hf_max_height(hf, centre, radius)) {
+    out->depth = 0;
+    return false;
+  }
   return hf_deepest_contact(
       hf, centre, radius,
       [&](const Triangle& t, ContactResult* c) { return sphere_triangle(centre, radius, t, c); },

@@ -137,6 +137,10 @@ Vec3 fix_ground_normal(Vec3 normal);
 // *out filled on contact; otherwise false with out->depth = 0.
 bool hf_torus_contact(const HeightField* hf, Vec3 centre, Vec3 axle, double ring_radius,
                       double tyre_radius, bool with_fallback, ContactResult* out);
+// Highest height sample at the corners of the cells within reach of the
+// centre (samples clamped into the grid as the triangles clamp them): no
+// triangle of those cells rises above it. Infinity when the range is unusable.
+double hf_max_height(const HeightField* hf, Vec3 centre, double reach);
 // Deepest sphere contact over the cells within radius of the centre, normal
 // fixed as above. True with *out filled on contact; otherwise false with out->depth = 0.
 bool hf_sphere_contact(const HeightField* hf, Vec3 centre, double radius, ContactResult* out);

@@ -130,8 +130,18 @@ void physics_tick(BikeSlot* slots, int32_t count) {
     bike_collide(bike);
     colliding[n++] = bike;
   }
+  // Pairs whose bounding spheres are apart are left out before the pair test.
+  double reach[MAX_BIKES];
+  Vec3 centre[MAX_BIKES];
+  for (int32_t i = 0; i < n; i++) {
+    const dReal* p = dBodyGetPosition(colliding[i]->body[FRAME]);
+    centre[i] = vec3(p[0], p[1], p[2]);
+    reach[i] = bike_collision_reach(colliding[i]);
+  }
   for (int32_t i = 0; i < n; i++)
-    for (int32_t j = i + 1; j < n; j++) bike_pair_collide(colliding[i], colliding[j], false);
+    for (int32_t j = i + 1; j < n; j++)
+      if (bounding_spheres_meet(centre[i], reach[i], centre[j], reach[j]))
+        bike_pair_collide(colliding[i], colliding[j], false);
 
   double t1 = profile ? profile_clock() : 0;
   physics_world_step();

@@ -729,3 +729,74 @@ TEST(ContactWheelMarks, ErosionScale) {
   for (const Case& c : cases)
     EXPECT_DOUBLE_EQ(wheel_mark_scale(c.speed, c.off, c.on), c.u) << c.speed << " " << c.off;
 }
+
+// The height-field searches skip triangles that cannot touch and run the
+// costly fallback only where it could win; they must find exactly what
+// testing every triangle of the covered cells in order finds.
+TEST(ContactHeightField, PrunedSearchesMatchTestingEveryTriangle) {
+  std::mt19937 rng(99);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  SmallField field(4, 0.5f, [&](int32_t i, int32_t j) {
+    return (float)(0.4 * sin(i * 0.9) * cos(j * 0.7) + 0.2 * u(rng));
+  });
+  const HeightField* hf = field.hf.get();
+  auto brute = [&](double reach, const std::function<bool(const Triangle&, ContactResult*)>& test,
+                   Vec3 centre, ContactResult* out) {
+    CellRange cells;
+    out->depth = 0;
+    if (!contact_cell_range(hf, centre, reach, &cells)) return false;
+    ContactResult best;
+    best.depth = 0;
+    for (int32_t j = cells.j0; j < cells.j1; j++)
+      for (int32_t i = cells.i0; i < cells.i1; i++) {
+        Triangle tris[2];
+        terrain_cell_triangles(hf, i, j, tris);
+        for (const Triangle& t : tris) {
+          ContactResult c;
+          if (test(t, &c) && c.depth > best.depth) best = c;
+        }
+      }
+    if (!(best.depth > 0)) return false;
+    best.normal = fix_ground_normal(best.normal);
+    *out = best;
+    return true;
+  };
+  int32_t wheel_hits = 0, sphere_hits = 0;
+  for (int32_t n = 0; n < 3000; n++) {
+    Vec3 c = vec3(1 + 14 * u(rng), -0.3 + 1.6 * u(rng), 1 + 14 * u(rng));
+    // Mostly upright wheels, some leaned far over or lying flat.
+    double lean = n % 10 == 0 ? 1.5707963 : (u(rng) - 0.5) * 1.6;
+    double yaw = n % 3 == 0 ? 0.0 : n % 3 == 1 ? 1.5707963 : u(rng) * 6.283;  // along x, z, any
+    Vec3 axle = vec3(cos(yaw) * cos(lean), sin(lean), sin(yaw) * cos(lean));
+    const double R = 0.8, r = 0.3;
+    ContactResult fast, slow;
+    bool f = hf_torus_contact(hf, c, axle, R, r, true, &fast);
+    bool s = brute(R + r,
+                   [&](const Triangle& t, ContactResult* o) {
+                     return torus_triangle(c, axle, R, r, t, true, o);
+                   },
+                   c, &slow);
+    ASSERT_EQ(f, s) << n;
+    if (f) {
+      wheel_hits++;
+      EXPECT_EQ(fast.depth, slow.depth) << n;
+      EXPECT_EQ(fast.normal.x, slow.normal.x) << n;
+      EXPECT_EQ(fast.normal.y, slow.normal.y) << n;
+      EXPECT_EQ(fast.point.z, slow.point.z) << n;
+    }
+    double radius = 0.1 + 0.5 * u(rng);
+    f = hf_sphere_contact(hf, c, radius, &fast);
+    s = brute(radius,
+              [&](const Triangle& t, ContactResult* o) { return sphere_triangle(c, radius, t, o); },
+              c, &slow);
+    ASSERT_EQ(f, s) << n;
+    if (f) {
+      sphere_hits++;
+      EXPECT_EQ(fast.depth, slow.depth) << n;
+    }
+  }
+  // Both kinds of outcome were exercised.
+  EXPECT_GT(wheel_hits, 500);
+  EXPECT_LT(wheel_hits, 2900);
+  EXPECT_GT(sphere_hits, 300);
+}
