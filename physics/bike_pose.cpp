@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "physics/bike.h"
+#include "physics/body_vectors.h"
 #include "physics/shape.h"
 #include "track/heightfield.h"
 #include "track/track.h"
@@ -20,10 +21,6 @@ void reset_body(dBodyID body, const float* position, const dMatrix3 identity) {
   dBodySetTorque(body, 0, 0, 0);
 }
 
-Vec3 body_position(dBodyID body) {
-  const dReal* p = dBodyGetPosition(body);
-  return vec3(p[0], p[1], p[2]);
-}
 
 // Body-frame vector v turned into the world by the body's rotation.
 Vec3 body_vector(dBodyID body, double x, double y, double z) {

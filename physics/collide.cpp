@@ -4,6 +4,7 @@
 // the tyre's softness; the wheels' rolling resistance; the wheel marks that
 // feed ground erosion.
 #include "physics/collide.h"
+#include "physics/body_vectors.h"
 
 #include <cmath>
 #include <cstring>
@@ -26,7 +27,6 @@ namespace {
 constexpr double ARCADE_GRIP_LOSS = 0.375;
 constexpr double HALF_TURN = 3.14159265358979323846;
 
-Vec3 to_vec(const dReal* v) { return vec3(v[0], v[1], v[2]); }
 
 BikeBody wheel_body(int32_t wheel) { return wheel == WHEEL_FRONT ? FRONT_WHEEL : REAR_WHEEL; }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "physics/bike.h"
+#include "physics/body_vectors.h"
 #include "physics/collide.h"
 #include "physics/crash.h"
 #include "physics/shape.h"
@@ -35,9 +36,7 @@ constexpr int32_t ONLINE_REMOTE_FRONT = PART_FRONT_WHEEL | PART_STEERING | PART_
 
 int32_t part_bit(BikeBody body) { return 1 << body; }
 
-Vec3 to_vec(const dReal* v) { return vec3(v[0], v[1], v[2]); }
 
-Vec3 body_position(dBodyID body) { return to_vec(dBodyGetPosition(body)); }
 
 Vec3 point_velocity(dBodyID body, Vec3 p) {
   if (!body) return vec3(0, 0, 0);

@@ -1,6 +1,7 @@
 // Crashes: the checks that throw the rider off, the knocked-out phase with the
 // rider tied to the handlebar, the walk back onto the seat and the remount.
 #include "physics/crash.h"
+#include "physics/body_vectors.h"
 
 #include <cmath>
 
@@ -32,11 +33,8 @@ constexpr double WALK_BACK_LENGTH = 5.0;
 constexpr double TETHER_KP = 5000.0;
 constexpr double TETHER_KD = 500.0;
 
-double clampd(double v, double lo, double hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
-Vec3 to_vec(const dReal* p) { return vec3(p[0], p[1], p[2]); }
 
-Vec3 fvec(const float* p) { return vec3(p[0], p[1], p[2]); }
 
 Vec3 body_point_world(dBodyID body, Vec3 p) {
   if (!body) return p;
@@ -131,19 +129,7 @@ void rider_crash(Bike* bike) {
   dJointAttach(bike->joint[RIDER_MOUNT], nullptr, nullptr);
 
   // The foot particles start where the feet are, moving with the rider.
-  FeetPose feet = feet_pose(bike);
-  dBodyID rider = bike->body[RIDER];
-  dVector3 v;
-  dBodyGetPointVel(rider, feet.left.x, feet.left.y, feet.left.z, v);
-  bike->left_foot_pos[0] = (float)feet.left.x;
-  bike->left_foot_pos[1] = (float)feet.left.y;
-  bike->left_foot_pos[2] = (float)feet.left.z;
-  for (int32_t i = 0; i < 3; i++) bike->left_foot_vel[i] = (float)v[i];
-  dBodyGetPointVel(rider, feet.right.x, feet.right.y, feet.right.z, v);
-  bike->right_foot_pos[0] = (float)feet.right.x;
-  bike->right_foot_pos[1] = (float)feet.right.y;
-  bike->right_foot_pos[2] = (float)feet.right.z;
-  for (int32_t i = 0; i < 3; i++) bike->right_foot_vel[i] = (float)v[i];
+  feet_start(bike, feet_pose(bike));
 
   int32_t index = bike->crash_count < 0                          ? 0
                   : bike->crash_count > KNOCKOUT_TICKS_COUNT - 1 ? KNOCKOUT_TICKS_COUNT - 1

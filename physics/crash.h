@@ -35,6 +35,9 @@ struct FeetPose {
   double left_weight, right_weight;
 };
 FeetPose feet_pose(const Bike* bike);
+// The foot particles at the pose's points, each moving with the RIDER body
+// at its point (a rider just thrown off).
+void feet_start(Bike* bike, const FeetPose& pose);
 void feet_update(Bike* bike);
 
 // Push of the back-up stroke at a tick (0..1, strokes of 128 ticks); before

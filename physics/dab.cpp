@@ -5,6 +5,7 @@
 
 #include "core/common.h"
 #include "physics/bike.h"
+#include "physics/body_vectors.h"
 #include "physics/crash.h"
 #include "physics/rider_control.h"
 #include "physics/step.h"
@@ -36,17 +37,12 @@ constexpr double SUPPORT_FORCE = 400.0;
 constexpr double SUPPORT_ROLL_RATE = PI / 8;
 constexpr double SUPPORT_HEIGHT = 4.0;
 
-double clampd(double v, double lo, double hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
 Vec3 body_linear_vel(dBodyID body) {
   const dReal* v = dBodyGetLinearVel(body);
   return vec3(v[0], v[1], v[2]);
 }
 
-Vec3 body_position(dBodyID body) {
-  const dReal* p = dBodyGetPosition(body);
-  return vec3(p[0], p[1], p[2]);
-}
 
 // The frame's z axis (towards the rear) in world coordinates.
 Vec3 frame_rear_axis(const Bike* bike) {

@@ -5,6 +5,7 @@
 
 #include "core/common.h"
 #include "physics/bike.h"
+#include "physics/body_vectors.h"
 #include "physics/crash.h"
 #include "physics/rider_control.h"
 #include "track/heightfield.h"
@@ -21,10 +22,7 @@ constexpr double DAB_FOOT_CLEARANCE = 0.125;
 // Velocity kept per tick by a flailing foot.
 constexpr double FOOT_DRAG = 0.9375;
 
-double clampd(double v, double lo, double hi) { return v < lo ? lo : (v > hi ? hi : v); }
 
-Vec3 to_vec(const dReal* p) { return vec3(p[0], p[1], p[2]); }
-Vec3 fvec(const float* p) { return vec3(p[0], p[1], p[2]); }
 
 void store(float* out, Vec3 v) {
   out[0] = (float)v.x;
@@ -169,4 +167,19 @@ void feet_update(Bike* bike) {
   foot_constrain(rider, bike->left_foot_pos, bike->left_foot_vel, hip_l, down, plane_point, reach);
   foot_constrain(rider, bike->right_foot_pos, bike->right_foot_vel, hip_r, down, plane_point,
                  reach);
+}
+
+void feet_start(Bike* bike, const FeetPose& pose) {
+  dBodyID rider = bike->body[RIDER];
+  const Vec3 points[2] = {pose.left, pose.right};
+  float* positions[2] = {bike->left_foot_pos, bike->right_foot_pos};
+  float* velocities[2] = {bike->left_foot_vel, bike->right_foot_vel};
+  for (int32_t f = 0; f < 2; f++) {
+    dVector3 v;
+    dBodyGetPointVel(rider, points[f].x, points[f].y, points[f].z, v);
+    positions[f][0] = (float)points[f].x;
+    positions[f][1] = (float)points[f].y;
+    positions[f][2] = (float)points[f].z;
+    for (int32_t i = 0; i < 3; i++) velocities[f][i] = (float)v[i];
+  }
 }

@@ -3,6 +3,7 @@
 // velocities from the two bracketing history entries, the correction forces
 // of a briefly woken remote bike, and how that bike wakes and fades.
 #include "physics/snapshot_pose.h"
+#include "physics/body_vectors.h"
 
 #include <cmath>
 #include <cstring>
@@ -36,9 +37,7 @@ constexpr int32_t OLD_REAR_WHEEL = 22;
 constexpr int32_t OLD_FLAGS = 23;
 constexpr int32_t OLD_RPM = 24;
 
-Vec3 fvec(const float* p) { return vec3(p[0], p[1], p[2]); }
 Vec3 dvec(const dReal* p) { return vec3(p[0], p[1], p[2]); }
-double clampd(double v, double lo, double hi) { return v < lo ? lo : v > hi ? hi : v; }
 
 // One snapshot decoded to physical values.
 struct Snapshot {
@@ -159,18 +158,7 @@ void feet_from_crash(Bike* bike) {
   bike->crash_countdown = 0;
   FeetPose feet = feet_pose(bike);
   bike->crash_countdown = countdown;
-  dBodyID rider = bike->body[RIDER];
-  dVector3 v;
-  dBodyGetPointVel(rider, feet.left.x, feet.left.y, feet.left.z, v);
-  bike->left_foot_pos[0] = (float)feet.left.x;
-  bike->left_foot_pos[1] = (float)feet.left.y;
-  bike->left_foot_pos[2] = (float)feet.left.z;
-  for (int32_t i = 0; i < 3; i++) bike->left_foot_vel[i] = (float)v[i];
-  dBodyGetPointVel(rider, feet.right.x, feet.right.y, feet.right.z, v);
-  bike->right_foot_pos[0] = (float)feet.right.x;
-  bike->right_foot_pos[1] = (float)feet.right.y;
-  bike->right_foot_pos[2] = (float)feet.right.z;
-  for (int32_t i = 0; i < 3; i++) bike->right_foot_vel[i] = (float)v[i];
+  feet_start(bike, feet);
 }
 
 // Gear from the flags: at most the fifth, lowered past absent gears.

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "physics/bike.h"
+#include "physics/body_vectors.h"
 #include "physics/rider_control.h"
 #include "physics/world.h"
 #include "track/heightfield.h"
@@ -39,12 +40,7 @@ constexpr double ARCADE_RATE_DEAD = 1.0 / 2400;
 constexpr double ARCADE_DRAG_ARM = 20;
 constexpr double ARCADE_DRAG = 0.25;
 
-double clampd(double v, double lo, double hi) {
-  if (!(v >= lo)) return lo;  // NaN too
-  return v > hi ? hi : v;
-}
 
-Vec3 to_vec(const dReal* p) { return vec3(p[0], p[1], p[2]); }
 
 // Column c of a body's rotation: its own axis c in world coordinates.
 Vec3 body_axis(dBodyID body, int c) {
