@@ -274,6 +274,7 @@ bool session_start(const char* track_name, const int32_t* lineup, bool demo_play
     demo_playback = demo_play_start(session_options.demo_path ? session_options.demo_path
                                                               : run_options.demo_file);
     if (demo_playback) laps = race_session.length.extra_laps;
+    log_printf("Playing demo of %d riders\n", demo_player_bike_count());
   }
   // 9. The track, reloaded only when it changed or a reload was asked for.
   if (!track_name) return false;

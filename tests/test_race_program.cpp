@@ -107,6 +107,12 @@ TEST(RaceProgram, ScriptedRideIsRecordedAndPlaysBackSnapshotForSnapshot) {
   ASSERT_EQ(r.status, 0) << r.err;
   std::string demo = h.dir + "demos/default.rtdemo";
   ASSERT_TRUE(file_exists(demo));
+  // Starting the program with the demo file plays it.
+  RaceHome watch("", "");
+  CommandResult w = watch.run("--ticks 300 '" + demo + "'");
+  EXPECT_EQ(w.status, 0) << w.err;
+  EXPECT_NE(read_file(watch.dir + "lastlog.txt").find("Playing demo of 1 riders"),
+            std::string::npos);
   std::map<int32_t, BikeState> recorded = recorded_states(demo);
   ASSERT_GT(recorded.size(), 600u);  // a snapshot every 4 ticks
   // The rider moved: the first and last positions differ.
