@@ -592,3 +592,42 @@ TEST(RideScript, ParsesHoldsAndRejects) {
     EXPECT_EQ(bad, c.line) << c.text;
   }
 }
+
+// The rt_ride tool: two bikes on the practice track with a script; one CSV
+// row per bike per tick, and the throttle in the script shows in the ride.
+TEST(RideTool, WritesATracePerBikeAndTick) {
+  TempDir dir;
+  write_file(dir.file("script.txt"), "# go\n0 throttle=1\n200 throttle=0 front_brake=1\n");
+  CommandResult r = run_command("RT_HOME='" RT_BINARY_DIR "' XDG_DATA_HOME='" + dir.path +
+                                "' " RT_BINARY_DIR "/rt_ride --bikes 2 --ticks 400 --script '" +
+                                dir.file("script.txt") + "' --out '" + dir.file("trace.csv") +
+                                "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string csv = read_file(dir.file("trace.csv"));
+  ASSERT_EQ(csv.rfind("tick,bike,x,y,z,speed,", 0), 0u);
+  std::vector<std::string> rows;
+  for (size_t at = csv.find('\n') + 1; at < csv.size();) {
+    size_t end = csv.find('\n', at);
+    rows.push_back(csv.substr(at, end - at));
+    at = end + 1;
+  }
+  ASSERT_EQ(rows.size(), 800u);
+  // Columns: tick, bike, x, y, z, speed, forward_speed, ...; throttle at 18.
+  auto column = [](const std::string& row, int32_t k) {
+    size_t at = 0;
+    for (int32_t i = 0; i < k; i++) at = row.find(',', at) + 1;
+    return atof(row.c_str() + at);
+  };
+  EXPECT_EQ(column(rows[0], 1), 0);
+  EXPECT_EQ(column(rows[1], 1), 1);
+  double fastest = 0;
+  for (int32_t t = 150; t < 200; t++) fastest = fmax(fastest, column(rows[2 * t], 6));
+  EXPECT_GT(fastest, 5.0);  // moving forward under throttle
+  EXPECT_EQ(column(rows[2 * 100], 17), 1.0);
+  EXPECT_EQ(column(rows[2 * 300], 17), 0.0);
+  // A bad script line is reported with its number.
+  write_file(dir.file("bad.txt"), "0 throttle=1\n5 gas=1\n");
+  r = run_command(RT_BINARY_DIR "/rt_ride --script '" + dir.file("bad.txt") + "' --out /dev/null");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("bad.txt:2: bad line"), std::string::npos) << r.err;
+}
