@@ -47,6 +47,9 @@ int32_t bike_pair_collide(Bike* a, Bike* b, bool online);
 // Returns the bits of the bike's parts that were hit.
 int32_t bike_object_collide(Bike* bike, const Shape* object_shape, const float position[3],
                             const float rotation[3][3], dBodyID object_body);
+// A replayed bike against the starting-gate plates, detection only: a
+// plate it touches gets last_hit_tick (it stays held up by the bike).
+void bike_starting_gates_touch(Bike* bike);
 // The bike against the statues near it; statues touched get last_hit_tick.
 void bike_objects_collide(Bike* bike);
 // Writes a wheel mark for a touching wheel (erosion).

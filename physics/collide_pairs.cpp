@@ -332,3 +332,31 @@ void bike_objects_collide(Bike* bike) {
   }
   grow_free(near);
 }
+
+void bike_starting_gates_touch(Bike* bike) {
+  if (!bike) return;
+  int32_t count = track.timing.starting_gate_count;
+  if (count > TIMING_MAX_STARTING_GATES) count = TIMING_MAX_STARTING_GATES;
+  bool ok[BIKE_BODY_COUNT];
+  bool shapes_ready = false;
+  for (int32_t g = 0; g < count; g++) {
+    Statue* statue = grow_at(track.objects.statues, track.timing.starting_gates[g].statue);
+    if (!statue || !statue->shape || !statue->shape->elements || statue->shape->count <= 0) continue;
+    Striker s{};
+    s.shape = statue->shape;
+    s.body = nullptr;
+    s.part = 0;
+    s.local = true;
+    s.position = vec3(statue->x, statue->y, statue->z);
+    for (int32_t r = 0; r < 3; r++)
+      for (int32_t c = 0; c < 3; c++) s.rotation[r][c] = statue->orientation[r][c];
+    if (!bounding_spheres_meet(s.position, statue->shape->bounding_radius,
+                               body_position(bike->body[FRAME]), bike_reach_of(bike)))
+      continue;
+    if (!shapes_ready) {
+      update_shapes(bike, ok);
+      shapes_ready = true;
+    }
+    if (strike_bike(s, bike, ok, MODE_DETECT, false)) statue->last_hit_tick = physics_state.tick;
+  }
+}

@@ -126,7 +126,13 @@ void physics_tick(BikeSlot* slots, int32_t count) {
   int32_t n = 0;
   for (int32_t s = 0; s < count; s++) {
     Bike* bike = slots[s].bike;
-    if (!bike || slots[s].kind == REPLAYED) continue;
+    if (!bike) continue;
+    if (slots[s].kind == REPLAYED) {
+      // Replayed bikes only hold up the starting gates they lean on.
+      int32_t since = physics_state.tick - physics_state.race_start_tick;
+      if (since < 10 * TICKS_PER_SECOND) bike_starting_gates_touch(bike);
+      continue;
+    }
     bike_collide(bike);
     colliding[n++] = bike;
   }

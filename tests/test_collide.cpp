@@ -792,3 +792,50 @@ TEST_F(CollideMarks, ForceComesFromTheStepAfterTheContact) {
 }
 
 }  // namespace
+
+// Replayed bikes only mark the starting-gate plates they touch, during the
+// first 10 s of the race clock; they get no contact joints.
+TEST(CollideStartingGate, ReplayedBikeMarksThePlateItTouches) {
+  TempDir home;
+  ScopedEnv env_xdg{"XDG_DATA_HOME", home.path.c_str()};
+  ScopedEnv env_rt{"RT_HOME", RT_BINARY_DIR};
+  file_list_free();
+  settings_init_defaults();
+  ASSERT_TRUE(physics_world_create());
+  track = Track{};
+  track.name = "practice";
+  ASSERT_EQ(track_load(), 1);
+  ASSERT_GT(track.timing.starting_gate_count, 0);
+  const StartingGate& gate = track.timing.starting_gates[0];
+  Statue* plate = grow_at(track.objects.statues, gate.statue);
+  ASSERT_NE(plate, nullptr);
+  ASSERT_NE(plate->shape, nullptr);
+  Bike* bike = bike_create("crf450(2016)", "1", nullptr, nullptr, nullptr, nullptr, 0);
+  ASSERT_NE(bike, nullptr);
+  // Right on the plate, facing through the gate.
+  bike_place(bike, plate->x, plate->z, gate.angle);
+  dJointGroupEmpty(contact_group);
+  bike_disable(bike);
+  BikeSlot slots[1] = {{bike, REPLAYED, nullptr}};
+  physics_state_reset();
+  physics_state.race_start_tick = 100;
+  physics_state.tick = 1379;  // 10 s after the start, less one tick
+  plate->last_hit_tick = -1;
+  physics_tick(slots, 1);
+  EXPECT_EQ(plate->last_hit_tick, 1379);
+  int32_t contacts = 0;
+  for (int32_t b = 0; b < BIKE_BODY_COUNT; b++)
+    for (int32_t j = 0; j < dBodyGetNumJoints(bike->body[b]); j++)
+      if (dJointGetType(dBodyGetJoint(bike->body[b], j)) == dJointTypeContact) contacts++;
+  EXPECT_EQ(contacts, 0);
+  physics_state.tick = 1380;  // from 10 s on the plates are not tested
+  plate->last_hit_tick = -1;
+  physics_tick(slots, 1);
+  EXPECT_EQ(plate->last_hit_tick, -1);
+  bike_destroy(bike);
+  track_free();
+  track = Track{};
+  physics_world_destroy();
+  shape_cache_free();
+  file_list_free();
+}
