@@ -159,6 +159,38 @@ bool entrant_for(int32_t code, int32_t* roster_next, Entrant* e) {
 // An empty texture choice means the bike's default look.
 const char* texture_or_null(const char* name) { return name && *name ? name : nullptr; }
 
+// Recorded rider `index` of the demo being played, as a replayed entrant.
+void entrant_from_demo(int32_t index, Entrant* e) {
+  DemoRider rider;
+  demo_player_rider(index, &rider);
+  memset(e, 0, sizeof *e);
+  e->model = rider.model;
+  e->number = rider.number;
+  for (int32_t t = 0; t < BIKE_TEXTURE_COUNT; t++) e->textures[t] = rider.textures[t];
+  e->kind = REPLAYED;
+  e->roster = -1;
+}
+
+// The entrant's bike in slot s, dropped at its start position (replayed
+// bikes disabled). nullptr, with the slot left empty, when it cannot be built.
+Bike* seat_entrant(int32_t s, const Entrant& e, double* x, double* z) {
+  double heading;
+  start_position(s, x, z, &heading);
+  Bike* bike = bike_create(bike_model_current_name(e.model), e.number,
+                           texture_or_null(e.textures[TEXTURE_RIDER]),
+                           texture_or_null(e.textures[TEXTURE_HELMET]),
+                           texture_or_null(e.textures[TEXTURE_BIKE]),
+                           texture_or_null(e.textures[TEXTURE_WHEEL]), s);
+  if (!bike) return nullptr;
+  bike_place(bike, *x, *z, heading);
+  dJointGroupEmpty(contact_group);
+  if (e.kind == REPLAYED) bike_disable(bike);
+  program.slots[s].bike = bike;
+  program.slots[s].kind = e.kind;
+  program.view_order[program.view_order_count++] = s;
+  return bike;
+}
+
 void working_set_tuning() {
   long pages = sysconf(_SC_PHYS_PAGES);
   long page_size = sysconf(_SC_PAGESIZE);
@@ -199,22 +231,10 @@ void practice_ghosts_create() {
   for (int32_t i = 0; i < count; i++) {
     int32_t s = demo_player.slots[i];
     if (s <= 0 || s >= MAX_BIKES || program.slots[s].bike) continue;
-    DemoRider rider;
-    demo_player_rider(i, &rider);
-    double x, z, heading;
-    start_position(s, &x, &z, &heading);
-    Bike* bike = bike_create(bike_model_current_name(rider.model), rider.number,
-                             texture_or_null(rider.textures[TEXTURE_RIDER]),
-                             texture_or_null(rider.textures[TEXTURE_HELMET]),
-                             texture_or_null(rider.textures[TEXTURE_BIKE]),
-                             texture_or_null(rider.textures[TEXTURE_WHEEL]), s);
-    if (!bike) continue;
-    bike_place(bike, x, z, heading);
-    dJointGroupEmpty(contact_group);
-    bike_disable(bike);
-    program.slots[s].bike = bike;
-    program.slots[s].kind = REPLAYED;
-    program.view_order[program.view_order_count++] = s;
+    Entrant e;
+    entrant_from_demo(i, &e);
+    double x, z;
+    seat_entrant(s, e, &x, &z);
   }
 }
 
@@ -312,42 +332,23 @@ bool session_start(const char* track_name, const int32_t* lineup, bool demo_play
     Entrant e;
     bool occupied;
     if (codes[s] == LINEUP_EMPTY && demo_playback && demo_next < demo_riders) {
-      DemoRider rider;
-      demo_player_rider(demo_next, &rider);
+      entrant_from_demo(demo_next, &e);
       demo_player_set_slot(demo_next, s);
       demo_next++;
-      memset(&e, 0, sizeof e);
-      e.model = rider.model;
-      e.number = rider.number;
-      for (int32_t t = 0; t < BIKE_TEXTURE_COUNT; t++) e.textures[t] = rider.textures[t];
-      e.kind = REPLAYED;
-      e.roster = -1;
       occupied = true;
     } else {
       occupied = entrant_for(codes[s], &roster_next, &e);
     }
     if (!occupied) continue;
-    double x, z, heading;
-    start_position(s, &x, &z, &heading);
-    Bike* bike = bike_create(bike_model_current_name(e.model), e.number,
-                             texture_or_null(e.textures[TEXTURE_RIDER]),
-                             texture_or_null(e.textures[TEXTURE_HELMET]),
-                             texture_or_null(e.textures[TEXTURE_BIKE]),
-                             texture_or_null(e.textures[TEXTURE_WHEEL]), s);
+    double x, z;
+    Bike* bike = seat_entrant(s, e, &x, &z);
     if (!bike) continue;  // the slot stays empty and replayed
-    bike_place(bike, x, z, heading);
-    dJointGroupEmpty(contact_group);
-    program.slots[s].bike = bike;
-    program.slots[s].kind = e.kind;
-    program.view_order[program.view_order_count++] = s;
     if (e.kind == LOCAL_RIDER) {
       race_session.local_slot = s;
       race_session.start_position[0] = (float)x;
       race_session.start_position[1] = (float)dBodyGetPosition(bike->body[FRAME])[1];
       race_session.start_position[2] = (float)z;
       race_session.false_start_countdown = 0;
-    } else if (e.kind == REPLAYED) {
-      bike_disable(bike);
     }
     // Robots keep still until a driver takes them over.
   }

@@ -162,15 +162,6 @@ void create_joints(Bike* bike) {
   for (int32_t j = 0; j < BIKE_JOINT_COUNT; j++) dJointSetFeedback(joint[j], &bike->feedback[j]);
 }
 
-// Stock sprockets, no adjustment.
-float stock_final_ratio(const BikeInfo& info) {
-  double rear = floor(info.rear_sprocket_teeth);
-  double front = floor(info.countershaft_teeth);
-  if (rear < 3) rear = 3;
-  if (front < 3) front = 3;
-  return (float)(rear / front);
-}
-
 const char* texture_or_default(const char* name, const char* fallback) {
   return intern_string(name && name[0] ? name : fallback);
 }
@@ -220,9 +211,9 @@ Bike* bike_create(const char* identifier, const char* number, const char* rider_
   bike->rider_mass_share = RIDER_MASS_SHARE_DEFAULT;
   create_bodies(bike);
   create_joints(bike);
+  // The set-up defaults, with the final drive from the stock sprockets.
   drivetrain_setup_defaults(bike);
   aid_setup_defaults(bike);
-  bike->final_ratio = stock_final_ratio(bike->info);
 
   double total = 0;
   for (int32_t b = 0; b < BIKE_BODY_COUNT; b++) {

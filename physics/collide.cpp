@@ -40,12 +40,6 @@ Vec3 wheel_axle(dBodyID body) {
   return to_vec(out);
 }
 
-Vec3 point_velocity(dBodyID body, Vec3 p) {
-  dVector3 out;
-  dBodyGetPointVel(body, p.x, p.y, p.z, out);
-  return to_vec(out);
-}
-
 void set_dvector(dVector3 out, Vec3 v) {
   out[0] = v.x;
   out[1] = v.y;

@@ -38,13 +38,6 @@ int32_t part_bit(BikeBody body) { return 1 << body; }
 
 
 
-Vec3 point_velocity(dBodyID body, Vec3 p) {
-  if (!body) return vec3(0, 0, 0);
-  dVector3 out;
-  dBodyGetPointVel(body, p.x, p.y, p.z, out);
-  return to_vec(out);
-}
-
 double frame_speed_sq(const Bike* bike) {
   return vec3_length_sq(to_vec(dBodyGetLinearVel(bike->body[FRAME])));
 }
@@ -63,6 +56,21 @@ struct Striker {
   Vec3 position;  // bounding-sphere centre (body or object position)
   double rotation[3][3];
 };
+
+// A track object's shape (elements in its own coordinates) at a position
+// with a rotation; body nullptr for a static object.
+Striker object_striker(const Shape* shape, const float position[3], const float rotation[3][3],
+                       dBodyID body) {
+  Striker s{};
+  s.shape = shape;
+  s.body = body;
+  s.part = 0;
+  s.local = true;
+  s.position = vec3(position[0], position[1], position[2]);
+  for (int32_t r = 0; r < 3; r++)
+    for (int32_t c = 0; c < 3; c++) s.rotation[r][c] = rotation[r][c];
+  return s;
+}
 
 ContactSphere striker_sphere(const Striker& s, int32_t k) {
   ContactSphere sphere = contact_sphere_from_element(s.shape->elements[k]);
@@ -280,14 +288,7 @@ int32_t bike_object_collide(Bike* bike, const Shape* object_shape, const float p
   if (!bike || !object_shape || !object_shape->elements || object_shape->count <= 0 || !position ||
       !rotation)
     return 0;
-  Striker s{};
-  s.shape = object_shape;
-  s.body = object_body;
-  s.part = 0;
-  s.local = true;
-  s.position = vec3(position[0], position[1], position[2]);
-  for (int32_t r = 0; r < 3; r++)
-    for (int32_t c = 0; c < 3; c++) s.rotation[r][c] = rotation[r][c];
+  Striker s = object_striker(object_shape, position, rotation, object_body);
   if (!bounding_spheres_meet(s.position, object_shape->bounding_radius,
                              body_position(bike->body[FRAME]), bike_reach_of(bike)))
     return 0;
@@ -342,14 +343,8 @@ void bike_starting_gates_touch(Bike* bike) {
   for (int32_t g = 0; g < count; g++) {
     Statue* statue = grow_at(track.objects.statues, track.timing.starting_gates[g].statue);
     if (!statue || !statue->shape || !statue->shape->elements || statue->shape->count <= 0) continue;
-    Striker s{};
-    s.shape = statue->shape;
-    s.body = nullptr;
-    s.part = 0;
-    s.local = true;
-    s.position = vec3(statue->x, statue->y, statue->z);
-    for (int32_t r = 0; r < 3; r++)
-      for (int32_t c = 0; c < 3; c++) s.rotation[r][c] = statue->orientation[r][c];
+    const float position[3] = {statue->x, statue->y, statue->z};
+    Striker s = object_striker(statue->shape, position, statue->orientation, nullptr);
     if (!bounding_spheres_meet(s.position, statue->shape->bounding_radius,
                                body_position(bike->body[FRAME]), bike_reach_of(bike)))
       continue;

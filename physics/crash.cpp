@@ -36,13 +36,6 @@ constexpr double TETHER_KD = 500.0;
 
 
 
-Vec3 body_point_world(dBodyID body, Vec3 p) {
-  if (!body) return p;
-  dVector3 w;
-  dBodyGetRelPointPos(body, p.x, p.y, p.z, w);
-  return to_vec(w);
-}
-
 // The rider's shape against one of the bike's own shapes (FRAME or
 // STEERING), each touching element pair becoming a one-tick contact joint.
 void rider_shape_contacts(Bike* bike, BikeBody body) {
@@ -86,7 +79,7 @@ void remount(Bike* bike) {
   const BikeInfo& info = bike->info;
   dBodyID frame = bike->body[FRAME];
   dBodyID rider = bike->body[RIDER];
-  Vec3 seat = body_point_world(frame, fvec(info.rider_pos) - fvec(info.frame_pos));
+  Vec3 seat = body_point(frame, fvec(info.rider_pos) - fvec(info.frame_pos));
   dBodySetPosition(rider, seat.x, seat.y, seat.z);
   dBodySetRotation(rider, dBodyGetRotation(frame));
   dJointAttach(bike->joint[RIDER_MOUNT], rider, frame);
@@ -185,7 +178,7 @@ void walk_back(Bike* bike) {
   bool left = lean_angle(bike) < 0;
   float* foot_pos = left ? bike->left_foot_pos : bike->right_foot_pos;
   float* foot_vel = left ? bike->left_foot_vel : bike->right_foot_vel;
-  Vec3 target = body_point_world(frame, fvec(info.footpeg_pos[left ? 0 : 1]) + vec3(0, 3, 1));
+  Vec3 target = body_point(frame, fvec(info.footpeg_pos[left ? 0 : 1]) + vec3(0, 3, 1));
   Vec3 e = (target - fvec(foot_pos)) * 32.0;
   double len = vec3_length(e);
   if (len == 0) return;
@@ -197,8 +190,8 @@ void walk_back(Bike* bike) {
 
 void tether(dBodyID b1, Vec3 p1, dBodyID b2, Vec3 p2, double length) {
   if (!physics_world || !contact_group || (!b1 && !b2)) return;
-  Vec3 w1 = body_point_world(b1, p1);
-  Vec3 w2 = body_point_world(b2, p2);
+  Vec3 w1 = body_point(b1, p1);
+  Vec3 w2 = body_point(b2, p2);
   Vec3 d = w2 - w1;
   double distance = vec3_length(d);
   if (!std::isfinite(distance) || !(distance > length)) return;

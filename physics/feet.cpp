@@ -30,18 +30,6 @@ void store(float* out, Vec3 v) {
   out[2] = (float)v.z;
 }
 
-Vec3 body_point(dBodyID body, Vec3 p) {
-  dVector3 w;
-  dBodyGetRelPointPos(body, p.x, p.y, p.z, w);
-  return to_vec(w);
-}
-
-Vec3 point_velocity(dBodyID body, Vec3 p) {
-  dVector3 v;
-  dBodyGetPointVel(body, p.x, p.y, p.z, v);
-  return to_vec(v);
-}
-
 // One flailing foot after its free move: gravity, the ground, drag, the leg's
 // reach from the hip and the plane 1 ft below the hips.
 void foot_constrain(dBodyID rider, float* pos_f, float* vel_f, Vec3 hip, Vec3 down,

@@ -104,12 +104,6 @@ Snapshot decode(const Bike* bike, const BikeState& s, BikeStateLayout layout) {
 }
 
 // A point given in a body's own axes, in the world.
-Vec3 body_point(dBodyID body, Vec3 p) {
-  dVector3 out;
-  dBodyGetRelPointPos(body, p.x, p.y, p.z, out);
-  return dvec(out);
-}
-
 void set_position(dBodyID body, Vec3 p) { dBodySetPosition(body, p.x, p.y, p.z); }
 
 // out = a * Rot(axis, angle).
@@ -172,6 +166,21 @@ int32_t gear_from_flags(const Bike* bike, uint32_t flags) {
 int32_t crash_countdown_from_flags(uint32_t flags) {
   uint32_t level = flags >> 4;
   return (int32_t)(level * 127 / 15) + 1;
+}
+
+// Crash state, gear and throttle from the flags byte: a knocked-out snapshot
+// detaches the rider; the first riding one afterwards remounts it.
+void apply_state_flags(Bike* bike, uint32_t flags) {
+  if ((flags & 7) == GEAR_KNOCKED_OUT) {
+    dJointAttach(bike->joint[RIDER_MOUNT], nullptr, nullptr);
+    bike->throttle = 0;
+    bike->crash_countdown = crash_countdown_from_flags(flags);
+  } else {
+    if (bike->crash_countdown != 0) remount_rider(bike);
+    bike->crash_countdown = 0;
+    bike->gear = gear_from_flags(bike, flags);
+    bike->throttle = (float)clampd((flags >> 4) / 15.0, 0, 1);
+  }
 }
 
 void zero_accumulators(Bike* bike) {
@@ -276,18 +285,7 @@ void bike_pose_from_state(Bike* bike, const BikeState& state, BikeStateLayout la
   rotate_local(wheel_rot, dBodyGetRotation(body[SWINGARM]), vec3(-1, 0, 0), d.rear_angle);
   dBodySetRotation(body[REAR_WHEEL], wheel_rot);
 
-  // Crash state, gear and throttle.
-  uint32_t gear = d.flags & 7;
-  if (gear == GEAR_KNOCKED_OUT) {
-    dJointAttach(bike->joint[RIDER_MOUNT], nullptr, nullptr);
-    bike->throttle = 0;
-    bike->crash_countdown = crash_countdown_from_flags(d.flags);
-  } else {
-    if (bike->crash_countdown != 0) remount_rider(bike);
-    bike->crash_countdown = 0;
-    bike->gear = gear_from_flags(bike, d.flags);
-    bike->throttle = (float)clampd((d.flags >> 4) / 15.0, 0, 1);
-  }
+  apply_state_flags(bike, d.flags);
   bike->engine_speed = (float)d.engine_speed;
 }
 
@@ -390,19 +388,9 @@ void bike_state_correct(Bike* bike, const BikeState& current, const BikeState& e
   double rate = dJointGetHingeAngleRate(bike->joint[STEERING_HEAD]);
   bike->steer = (float)clampd(STEER_GAIN * (d.steer - angle - rate), -1, 1);
 
-  const uint32_t gear = d.flags & 7;
-  const bool knocked_out = gear == GEAR_KNOCKED_OUT;
-  if (knocked_out) {
-    if (bike->crash_countdown == 0) feet_from_crash(bike);
-    dJointAttach(bike->joint[RIDER_MOUNT], nullptr, nullptr);
-    bike->throttle = 0;
-    bike->crash_countdown = crash_countdown_from_flags(d.flags);
-  } else {
-    if (bike->crash_countdown != 0) remount_rider(bike);
-    bike->crash_countdown = 0;
-    bike->gear = gear_from_flags(bike, d.flags);
-    bike->throttle = (float)clampd((d.flags >> 4) / 15.0, 0, 1);
-  }
+  const bool knocked_out = (d.flags & 7) == GEAR_KNOCKED_OUT;
+  if (knocked_out && bike->crash_countdown == 0) feet_from_crash(bike);
+  apply_state_flags(bike, d.flags);
 
   bike->dab = (!knocked_out && (d.flags & FLAG_DAB)) ? 1.0f : 0.0f;
 

@@ -42,24 +42,6 @@ constexpr double ARCADE_DRAG = 0.25;
 
 
 
-// Column c of a body's rotation: its own axis c in world coordinates.
-Vec3 body_axis(dBodyID body, int c) {
-  const dReal* r = dBodyGetRotation(body);
-  return vec3(r[c], r[4 + c], r[8 + c]);
-}
-
-Vec3 to_world(dBodyID body, Vec3 v) {
-  dVector3 out;
-  dBodyVectorToWorld(body, v.x, v.y, v.z, out);
-  return to_vec(out);
-}
-
-Vec3 from_world(dBodyID body, Vec3 v) {
-  dVector3 out;
-  dBodyVectorFromWorld(body, v.x, v.y, v.z, out);
-  return to_vec(out);
-}
-
 // The steering axis in frame coordinates, unit length.
 Vec3 steering_axis(const Bike* bike) {
   const BikeInfo& info = bike->info;

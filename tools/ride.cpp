@@ -221,9 +221,3 @@ void ride_launch(Bike* bike, double speed) {
     dBodySetAngularVel(bike->body[bodies[w]], axle[0] * omega, axle[1] * omega, axle[2] * omega);
   }
 }
-
-const char* ride_model_of_class(const char* bike_class) {
-  for (int32_t i = 0; i < BIKE_CATALOGUE_COUNT; i++)
-    if (strcmp(bike_catalogue[i].bike_class, bike_class) == 0) return bike_catalogue[i].name;
-  return bike_catalogue[0].name;
-}

@@ -87,6 +87,3 @@ void ride_script_controller(const Bike* bike, int32_t tick, void* user,
 // Sets the whole bike moving forward at speed (ft/s): every body's linear
 // velocity along the frame's forward axis and both wheels rolling.
 void ride_launch(Bike* bike, double speed);
-
-// The catalogue entry name of the first model of a class ("450f", "125", ...).
-const char* ride_model_of_class(const char* bike_class);
