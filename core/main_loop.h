@@ -48,5 +48,8 @@ void view_mode_fix_up();
 // Tab: the next view mode.
 void view_mode_cycle();
 void simulate_tick();
+// The physics' view of the session (tick, race start, timing, leader, clock,
+// server, erosion), taken before every tick and at session start.
+void physics_state_sync();
 // Next free "screenshot%03d.png" number in a directory.
 int32_t next_screenshot_number(const char* directory);

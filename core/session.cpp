@@ -9,6 +9,7 @@
 
 #include "core/config.h"
 #include "core/loading.h"
+#include "core/main_loop.h"
 #include "core/mem.h"
 #include "core/messages.h"
 #include "core/program.h"
@@ -209,17 +210,6 @@ void working_set_tuning() {
   log_printf("Working set update failed\n");
 }
 
-void fill_physics_state() {
-  physics_state.tick = program.tick;
-  physics_state.race_start_tick = race_session.length.start_tick;
-  physics_state.timing = &track.timing;
-  physics_state.race_laps = race_session.length.race_laps;
-  physics_state.clock = program.clock;
-  physics_state.online = net_connected();
-  physics_state.erosion = run_options.erode;
-  physics_state.leader = nullptr;
-}
-
 }  // namespace
 
 void session_bikes_free() { destroy_bikes(); }
@@ -323,7 +313,7 @@ bool session_start(const char* track_name, const int32_t* lineup, bool demo_play
   loading_done("Analyzing lines");
   // 13.
   physics_state_reset();
-  fill_physics_state();
+  physics_state_sync();
   log_loading_message_reset_spinner("Loading bikes");
   int32_t roster_next = 0;
   int32_t demo_next = 0;

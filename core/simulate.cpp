@@ -24,16 +24,6 @@ const BikeTiming* leader_timing() {
   return leader ? &leader->timing : nullptr;
 }
 
-void sync_physics_state() {
-  physics_state.tick = program.tick;
-  physics_state.race_start_tick = race_session.length.start_tick;
-  physics_state.timing = &track.timing;
-  physics_state.leader = leader_timing();
-  physics_state.race_laps = race_session.length.race_laps;
-  physics_state.clock = program.clock;
-  physics_state.online = net_connected();
-}
-
 // Gate crossings, laps and the finish of every bike this program simulates.
 void race_bookkeeping() {
   if (!track.timing.active) return;
@@ -68,8 +58,19 @@ void race_bookkeeping() {
 
 }  // namespace
 
+void physics_state_sync() {
+  physics_state.tick = program.tick;
+  physics_state.race_start_tick = race_session.length.start_tick;
+  physics_state.timing = &track.timing;
+  physics_state.leader = leader_timing();
+  physics_state.race_laps = race_session.length.race_laps;
+  physics_state.clock = program.clock;
+  physics_state.online = net_connected();
+  physics_state.erosion = run_options.erode;
+}
+
 void simulate_tick() {
-  sync_physics_state();
+  physics_state_sync();
   // 1. Replayed bikes follow their histories.
   for (int32_t s = 0; s < MAX_BIKES; s++)
     if (program.slots[s].bike && program.slots[s].kind == REPLAYED) history_apply(s, program.tick);

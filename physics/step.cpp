@@ -129,8 +129,8 @@ void physics_tick(BikeSlot* slots, int32_t count) {
     if (!bike) continue;
     if (slots[s].kind == REPLAYED) {
       // Replayed bikes only hold up the starting gates they lean on.
-      int32_t since = physics_state.tick - physics_state.race_start_tick;
-      if (since < 10 * TICKS_PER_SECOND) bike_starting_gates_touch(bike);
+      if (starting_gates_solid(physics_state.tick, physics_state.race_start_tick))
+        bike_starting_gates_touch(bike);
       continue;
     }
     bike_collide(bike);
